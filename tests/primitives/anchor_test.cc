@@ -1,17 +1,18 @@
+#include "qiv/primitives/anchor.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cctype>
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
-#include "qiv/primitives/anchor.h"
 #include "qiv/primitives/anchor_error.h"
 #include "qiv/primitives/anchor_kind.h"
 #include "qiv/primitives/anchor_proof.h"
@@ -50,8 +51,7 @@ std::string Repeat(const std::string& unit, int times) {
   return out;
 }
 
-const std::string kCountingHex =
-    "000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f";
+const std::string kCountingHex = "000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f";
 
 AnchorReceipt ReceiptWithRoot(std::string root_hex) {
   return AnchorReceipt::Create("someone-else", AnchorKind::kEthereum, std::move(root_hex), "ref",
@@ -136,30 +136,32 @@ TEST(MockAnchor, VerifyReadsOnlyTheRootTextAndSubmittedAt) {
   };
   const Case cases[] = {
       {"as issued", r, kCountingHex, kTime},
-      {"anchor_id", AnchorReceipt::Create("other", r.anchor_kind(), r.merkle_root_hex(),
-                                          r.submission_ref(), r.submitted_at(),
-                                          r.expected_finality_at(), r.proof_b64()),
+      {"anchor_id",
+       AnchorReceipt::Create("other", r.anchor_kind(), r.merkle_root_hex(), r.submission_ref(),
+                             r.submitted_at(), r.expected_finality_at(), r.proof_b64()),
        kCountingHex, kTime},
-      {"anchor_kind", AnchorReceipt::Create(r.anchor_id(), AnchorKind::kSolana,
-                                            r.merkle_root_hex(), r.submission_ref(),
-                                            r.submitted_at(), r.expected_finality_at(),
-                                            r.proof_b64()),
+      {"anchor_kind",
+       AnchorReceipt::Create(r.anchor_id(), AnchorKind::kSolana, r.merkle_root_hex(),
+                             r.submission_ref(), r.submitted_at(), r.expected_finality_at(),
+                             r.proof_b64()),
        kCountingHex, kTime},
-      {"submission_ref", AnchorReceipt::Create(r.anchor_id(), r.anchor_kind(),
-                                               r.merkle_root_hex(), "x", r.submitted_at(),
-                                               r.expected_finality_at(), r.proof_b64()),
+      {"submission_ref",
+       AnchorReceipt::Create(r.anchor_id(), r.anchor_kind(), r.merkle_root_hex(), "x",
+                             r.submitted_at(), r.expected_finality_at(), r.proof_b64()),
        kCountingHex, kTime},
       {"expected_finality_at",
        AnchorReceipt::Create(r.anchor_id(), r.anchor_kind(), r.merkle_root_hex(),
                              r.submission_ref(), r.submitted_at(), "never", r.proof_b64()),
        kCountingHex, kTime},
-      {"proof_b64", AnchorReceipt::Create(r.anchor_id(), r.anchor_kind(), r.merkle_root_hex(),
-                                          r.submission_ref(), r.submitted_at(),
-                                          r.expected_finality_at(), "AAAA"),
+      {"proof_b64",
+       AnchorReceipt::Create(r.anchor_id(), r.anchor_kind(), r.merkle_root_hex(),
+                             r.submission_ref(), r.submitted_at(), r.expected_finality_at(),
+                             "AAAA"),
        kCountingHex, kTime},
-      {"submitted_at", AnchorReceipt::Create(r.anchor_id(), r.anchor_kind(), r.merkle_root_hex(),
-                                             r.submission_ref(), "no time at all",
-                                             r.expected_finality_at(), r.proof_b64()),
+      {"submitted_at",
+       AnchorReceipt::Create(r.anchor_id(), r.anchor_kind(), r.merkle_root_hex(),
+                             r.submission_ref(), "no time at all", r.expected_finality_at(),
+                             r.proof_b64()),
        kCountingHex, "no time at all"},
       {"uppercase root", ReceiptWithRoot(upper), upper, kTime},
       {"mixed-case root", ReceiptWithRoot(mixed), mixed, kTime},
@@ -168,8 +170,8 @@ TEST(MockAnchor, VerifyReadsOnlyTheRootTextAndSubmittedAt) {
     SCOPED_TRACE(c.name);
     auto proof = anchor.Verify(c.receipt);
     ASSERT_TRUE(proof.ok()) << proof.error().detail();
-    EXPECT_EQ(*proof, AnchorProof::Create("anchor-1", AnchorKind::kLocal, c.expected_root_hex,
-                                          true, c.expected_time, "mock"));
+    EXPECT_EQ(*proof, AnchorProof::Create("anchor-1", AnchorKind::kLocal, c.expected_root_hex, true,
+                                          c.expected_time, "mock"));
   }
 }
 
@@ -205,21 +207,21 @@ TEST(MockAnchor, VerifyRefusesRootTextsThatAreNot32BytesOfHex) {
       // Each byte is a character of its own: the lead byte of "é" shows as its Latin-1 form.
       {"\xc3\xa9" + std::string(62, '1'), "Invalid character '\xc3\x83' at position 0"},
       {"1\xc3\xa9" + std::string(61, '1'), "Invalid character '\xc3\x83' at position 1"},
-      {std::string("\0" "1", 2) + std::string(62, '1'), "Invalid character '\\0' at position 0"},
+      {std::string(1, '\0') + std::string(63, '1'), "Invalid character '\\0' at position 0"},
       {"\t1", "Invalid character '\\t' at position 0"},
       {"\n1", "Invalid character '\\n' at position 0"},
       {"\r1", "Invalid character '\\r' at position 0"},
       {"'1", "Invalid character '\\'' at position 0"},
       {"\\1", "Invalid character '\\\\' at position 0"},
       {"\"1", "Invalid character '\"' at position 0"},
-      {"\x01" "1", "Invalid character '\\u{1}' at position 0"},
-      {"\x1f" "1", "Invalid character '\\u{1f}' at position 0"},
-      {"\x7f" "1", "Invalid character '\\u{7f}' at position 0"},
-      {"\x80" "1", "Invalid character '\\u{80}' at position 0"},
-      {"\xa0" "1", "Invalid character '\\u{a0}' at position 0"},
-      {"\xa1" "1", "Invalid character '\xc2\xa1' at position 0"},
-      {"\xad" "1", "Invalid character '\\u{ad}' at position 0"},
-      {"\xff" "1", "Invalid character '\xc3\xbf' at position 0"},
+      {std::string{'\x01', '1'}, "Invalid character '\\u{1}' at position 0"},
+      {std::string{'\x1f', '1'}, "Invalid character '\\u{1f}' at position 0"},
+      {std::string{'\x7f', '1'}, "Invalid character '\\u{7f}' at position 0"},
+      {std::string{'\x80', '1'}, "Invalid character '\\u{80}' at position 0"},
+      {std::string{'\xa0', '1'}, "Invalid character '\\u{a0}' at position 0"},
+      {std::string{'\xa1', '1'}, "Invalid character '\xc2\xa1' at position 0"},
+      {std::string{'\xad', '1'}, "Invalid character '\\u{ad}' at position 0"},
+      {std::string{'\xff', '1'}, "Invalid character '\xc3\xbf' at position 0"},
       {"~1", "Invalid character '~' at position 0"},
   };
   MockAnchor anchor("a");
@@ -242,9 +244,8 @@ TEST(MockAnchor, FaultInsideALockedSectionPoisonsTheAnchorForGood) {
   };
   const Case cases[] = {
       {"submit", [](MockAnchor& anchor) { (void)anchor.Submit(Filled(0x33)); }},
-      {"verify", [](MockAnchor& anchor) {
-         (void)anchor.Verify(ReceiptWithRoot(std::string(64, '3')));
-       }},
+      {"verify",
+       [](MockAnchor& anchor) { (void)anchor.Verify(ReceiptWithRoot(std::string(64, '3'))); }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -256,8 +257,7 @@ TEST(MockAnchor, FaultInsideALockedSectionPoisonsTheAnchorForGood) {
     EXPECT_THROW(c.faulting_call(anchor), Fault);
     MockAnchorTestPeer::SetLockedHook(anchor, nullptr);
 
-    const std::string poisoned =
-        "called `Result::unwrap()` on an `Err` value: PoisonError { .. }";
+    const std::string poisoned = "called `Result::unwrap()` on an `Err` value: PoisonError { .. }";
     for (int attempt = 0; attempt < 2; ++attempt) {
       try {
         (void)anchor.Submit(Filled(0x44));
@@ -301,9 +301,12 @@ TEST(MockAnchor, ConcurrentSubmissionsOfOneRootAcceptOnlyOne) {
 
 TEST(AnchorKind, NamesFollowDeclarationOrderAndMatchExactly) {
   const std::pair<AnchorKind, const char*> kinds[] = {
-      {AnchorKind::kOpenTimestamps, "open_timestamps"}, {AnchorKind::kEthereum, "ethereum"},
-      {AnchorKind::kSolana, "solana"},                  {AnchorKind::kNistTsa, "nist_tsa"},
-      {AnchorKind::kHandshake, "handshake"},            {AnchorKind::kLocal, "local"},
+      {AnchorKind::kOpenTimestamps, "open_timestamps"},
+      {AnchorKind::kEthereum, "ethereum"},
+      {AnchorKind::kSolana, "solana"},
+      {AnchorKind::kNistTsa, "nist_tsa"},
+      {AnchorKind::kHandshake, "handshake"},
+      {AnchorKind::kLocal, "local"},
   };
   for (std::size_t i = 0; i < std::size(kinds); ++i) {
     const auto& [kind, name] = kinds[i];

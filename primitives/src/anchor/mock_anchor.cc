@@ -147,9 +147,8 @@ Result<AnchorReceipt, AnchorError> MockAnchor::Submit(const MerkleRoot& merkle_r
   std::string submission_ref(kSubmissionRefPrefix);
   submission_ref += LowerHex(std::span(merkle_root).first<kSubmissionRefBytes>());
   AnchorReceipt receipt =
-      AnchorReceipt::Create(id_, AnchorKind::kLocal, std::move(root_hex),
-                            std::move(submission_ref), std::string(kFixedTime),
-                            std::string(kFixedTime), std::string());
+      AnchorReceipt::Create(id_, AnchorKind::kLocal, std::move(root_hex), std::move(submission_ref),
+                            std::string(kFixedTime), std::string(kFixedTime), std::string());
   receipts_.emplace(merkle_root, receipt);
   return receipt;
 }
@@ -157,15 +156,14 @@ Result<AnchorReceipt, AnchorError> MockAnchor::Submit(const MerkleRoot& merkle_r
 Result<AnchorProof, AnchorError> MockAnchor::Verify(const AnchorReceipt& receipt) {
   // A malformed root text is refused before the mutex is taken: it never waits for the mutex
   // and never meets a poisoned one.
-  MerkleRoot root;
+  MerkleRoot root{};
   QIV_RETURN_IF_ERROR(DecodeRootHex(receipt.merkle_root_hex(), root));
 
   LockedSection locked(*this);
   if (locked_hook_for_testing_) locked_hook_for_testing_();
   if (!receipts_.contains(root)) return Err(AnchorError::NotFound(receipt.merkle_root_hex()));
   return AnchorProof::Create(id_, AnchorKind::kLocal, receipt.merkle_root_hex(),
-                             /*confirmed=*/true, receipt.submitted_at(),
-                             std::string(kProofDetail));
+                             /*confirmed=*/true, receipt.submitted_at(), std::string(kProofDetail));
 }
 
 }  // namespace qiv
