@@ -6,8 +6,12 @@
 // other than U+0020, as \u{<lowercase hex>}; everything else as itself in UTF-8. Character
 // properties are those of Unicode 17.0.
 //
+// AppendReprQuotedPath is the same rule for file-system paths, which are bytes: each byte that
+// is not part of a valid UTF-8 character is written as \x and two upper-case hex digits.
+//
 //   std::string out;
-//   qiv::AppendReprQuoted(out, "a\u0301");   // out == "\"a\\u{301}\""
+//   qiv::AppendReprQuoted(out, "a\u0301");           // out == "\"a\\u{301}\""
+//   qiv::AppendReprQuotedPath(out, "q\xff");         // appends "\"q\\xFF\""
 //
 // Pure functions; thread-safe.
 #ifndef QIV_PRIMITIVES_REPR_QUOTE_H_
@@ -18,9 +22,13 @@
 
 namespace qiv {
 
-// `utf8_text` must be valid UTF-8.
+// `utf8_text` should be valid UTF-8; should it hold a byte that is not part of a valid
+// character, that byte is written as in AppendReprQuotedPath.
 void AppendReprQuoted(std::string& out, std::string_view utf8_text);
 std::string ReprQuoted(std::string_view utf8_text);
+
+// `path_bytes`: any bytes.
+void AppendReprQuotedPath(std::string& out, std::string_view path_bytes);
 
 }  // namespace qiv
 
