@@ -19,6 +19,10 @@
 #if __has_include("qiv/signed_envelope/signed_envelope.h")
 #include "qiv/signed_envelope/signed_envelope.h"
 #endif
+#if __has_include("qiv/primitives/json_record.h")
+#include "qiv/primitives/json_record.h"
+#define QIV_BENCH_HAVE_JSON_RECORD 1
+#endif
 
 // Names the type whether or not the header above declared it, so that the codec's entry
 // points can be probed with requires-expressions instead of failing to compile.
@@ -39,26 +43,39 @@ bool IsOk(const R& result) {
   }
 }
 
+// Whether the generic record engine (json_record.h) can read and write E: E must be complete,
+// i.e. the envelope header has landed and declared it.
+template <typename E>
+constexpr bool RecordEngineFits() {
+#ifdef QIV_BENCH_HAVE_JSON_RECORD
+  return requires { sizeof(E); };
+#else
+  return false;
+#endif
+}
+
 template <typename E = qiv::envelope::SignedEnvelope>
 struct EnvelopeCodec {
   static constexpr bool kCanRead = requires(std::string_view text) { E::FromJson(text); } ||
-                                   requires(std::string_view text) { E::Deserialize(text); } ||
-                                   requires(std::string_view text) { E::Parse(text); };
+                                   requires(std::string_view text) { E::Parse(text); } ||
+                                   RecordEngineFits<E>();
 
   static auto Read(std::string_view text) {
     if constexpr (requires { E::FromJson(text); }) {
       return E::FromJson(text);
-    } else if constexpr (requires { E::Deserialize(text); }) {
-      return E::Deserialize(text);
-    } else {
+    } else if constexpr (requires { E::Parse(text); }) {
       return E::Parse(text);
+    } else {
+#ifdef QIV_BENCH_HAVE_JSON_RECORD
+      return qiv::json::ReadRecordFromText<E>(text);
+#endif
     }
   }
 
   template <typename V>
-  static constexpr bool kCanWrite = requires(const V& v, std::string& out) { v.ToJson(); } ||
-                                    requires(const V& v, std::string& out) { v.Serialize(); } ||
-                                    requires(const V& v, std::string& out) { v.AppendJson(out); };
+  static constexpr bool kCanWrite = requires(const V& v) { v.ToJson(); } ||
+                                    requires(const V& v, std::string& out) { v.AppendJson(out); } ||
+                                    RecordEngineFits<V>();
 
   template <typename V>
   static void Write(const V& envelope, std::string& out) {
@@ -67,7 +84,9 @@ struct EnvelopeCodec {
     } else if constexpr (requires { envelope.ToJson(); }) {
       out = envelope.ToJson();
     } else {
-      out = envelope.Serialize();
+#ifdef QIV_BENCH_HAVE_JSON_RECORD
+      out = qiv::json::RecordToJson(envelope, qiv::JsonWriter::Style::kCompact);
+#endif
     }
   }
 };
