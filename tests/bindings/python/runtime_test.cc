@@ -1,7 +1,10 @@
 #include "qiv/runtime/runtime.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <pthread.h>
+#include <sys/resource.h>
+#include <unistd.h>
 #include <stdlib.h>
 
 #include <cerrno>
@@ -252,6 +255,26 @@ TEST(Runtime, DestroyingARuntimeEndsItsThreads) {
     EXPECT_TRUE(Eventually([&] { return CountRuntimeThreads() == before + 4; }));
   }
   EXPECT_TRUE(Eventually([&] { return CountRuntimeThreads() == before; }));
+}
+
+TEST(Runtime, BuildReportsTheRefusedResourceAndStartsNoThread) {
+  const std::size_t before = SettledRuntimeThreadCount();
+  rlimit saved;
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+  // Leave no descriptor free: the lowest free one becomes the limit.
+  const int lowest_free = fcntl(0, F_DUPFD, 0);
+  ASSERT_GE(lowest_free, 0);
+  close(lowest_free);
+  rlimit tight = saved;
+  tight.rlim_cur = static_cast<rlim_t>(lowest_free);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
+  RuntimeOptions options;
+  options.worker_threads = 2;
+  auto built = Runtime::Build(options);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+  ASSERT_FALSE(built.ok());
+  EXPECT_EQ(built.error(), EMFILE);
+  EXPECT_EQ(CountRuntimeThreads(), before);
 }
 
 TEST(ParseWorkerThreads, ReadsTheVariable) {
