@@ -21,8 +21,11 @@
 //               .OmitWhen([](const Chain& c) { return c.is_empty(); }),
 //           json::Field("note", &Example::note_).WriteNullWhenAbsent());
 //     }
-//     std::string name_; Kind kind_{}; std::optional<Address> peer_; Chain chain_;
-//     std::optional<std::string> note_;
+//     std::string name_;
+//     Kind kind_{};
+//     std::optional<Address> peer_;
+//     Chain chain_ = json::RecordAccess::Make<Chain>();  // a record member whose default
+//     std::optional<std::string> note_;                   // constructor is private
 //   };
 //
 //   Result<Example, JsonError> r = json::ReadRecordFromText<Example>(text);
@@ -139,7 +142,9 @@ constexpr RecordDesc<R, FieldDesc<R, Ts>...> Describe(std::string_view name,
   return RecordDesc<R, FieldDesc<R, Ts>...>{name, std::tuple<FieldDesc<R, Ts>...>(fields...)};
 }
 
-// The engine's access to a record's description and private default constructor.
+// The engine's access to a record's description and private default constructor. A record
+// that holds another record by value initialises that member with Make<Inner>(), since the
+// inner default constructor is private too.
 class RecordAccess {
  public:
   template <typename R>
