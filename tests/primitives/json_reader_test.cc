@@ -66,6 +66,11 @@ TEST(JsonReader, ReportsRecordErrorsWithExactPositions) {
       {R"("tvq://body/x/y")",
        "invalid type: string \"tvq://body/x/y\", expected struct ProtocolAddress", 1, 16},
       {"true", "invalid type: boolean `true`, expected struct ProtocolAddress", 1, 4},
+      // The found string is the decoded text, written by the representation quoting rule.
+      {R"("\u0041\t\"'\\\u0000")",
+       "invalid type: string \"A\\t\\\"'\\\\\\0\", expected struct ProtocolAddress", 1, 21},
+      {"\"caf\xC3\xA9\"", "invalid type: string \"caf\xC3\xA9\", expected struct ProtocolAddress", 1, 7},
+      {"false", "invalid type: boolean `false`, expected struct ProtocolAddress", 1, 5},
       {"{\n  \"class\": \"body\",\n  \"type\": 5\n}", "invalid type: integer `5`, expected a string",
        3, 11},
       {R"({"class":"body","type":[1],"ref":"y"})", "invalid type: sequence, expected a string", 1,

@@ -54,14 +54,14 @@ void JsonWriter::NewlineAndIndent(std::size_t levels) {
 void JsonWriter::BeforeValue() {
   if (open_.empty() || !(open_.back() & kArray)) return;  // object values follow their key
   if (open_.back() & kHasEntries) out_.push_back(',');
-  open_.back() |= kHasEntries;
+  open_.back() = static_cast<char>(open_.back() | kHasEntries);
   if (style_ == Style::kTwoSpace) NewlineAndIndent(open_.size());
 }
 
 void JsonWriter::OpenContainer(char bracket, bool is_array) {
   BeforeValue();
   out_.push_back(bracket);
-  open_.push_back(is_array ? kArray : 0);
+  open_.push_back(static_cast<char>(is_array ? kArray : 0));
 }
 
 void JsonWriter::CloseContainer(char bracket) {
@@ -78,7 +78,7 @@ void JsonWriter::EndArray() { CloseContainer(']'); }
 
 void JsonWriter::Key(std::string_view key) {
   if (open_.back() & kHasEntries) out_.push_back(',');
-  open_.back() |= kHasEntries;
+  open_.back() = static_cast<char>(open_.back() | kHasEntries);
   if (style_ == Style::kTwoSpace) NewlineAndIndent(open_.size());
   AppendEscaped(key, &out_);
   if (style_ == Style::kTwoSpace) {

@@ -23,7 +23,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace qiv {
 
@@ -31,7 +30,9 @@ class JsonWriter {
  public:
   enum class Style { kCompact, kTwoSpace };
 
-  explicit JsonWriter(Style style = Style::kCompact) : style_(style) {}
+  explicit JsonWriter(Style style = Style::kCompact) : style_(style) {
+    out_.reserve(kInitialCapacity);
+  }
 
   Style style() const { return style_; }
 
@@ -60,12 +61,16 @@ class JsonWriter {
   void OpenContainer(char bracket, bool is_array);
   void CloseContainer(char bracket);
 
+  // Most records fit, so a write usually allocates its output once.
+  static constexpr std::size_t kInitialCapacity = 256;
   enum : std::uint8_t { kArray = 1, kHasEntries = 2 };
 
   Style style_;
   std::string out_;
   std::string scratch_;
-  std::vector<std::uint8_t> open_;  // one entry per open container: kArray | kHasEntries
+  // One byte per open container, kArray | kHasEntries; a string so that the usual few
+  // levels need no allocation.
+  std::string open_;
 };
 
 }  // namespace qiv
