@@ -30,7 +30,9 @@ ctest --test-dir build --output-on-failure -j3
 
 # --- Python suite on every interpreter --------------------------------------------------
 module_dir="$root/build/python"
+testkit_dir="$root/build/python-testkit"  # test-only module driving the binding machinery
 [[ -f "$module_dir/qiv_protocol.abi3.so" ]] || { echo "module was not built"; exit 1; }
+[[ -f "$testkit_dir/_qiv_testkit.abi3.so" ]] || { echo "test module was not built"; exit 1; }
 
 # pyenv interpreters get Debian's pytest through a pip-less venv whose .pth file names a folder
 # of symlinks to exactly pytest's packages (not the whole of dist-packages, whose compiled
@@ -68,7 +70,7 @@ for py in "${interpreters[@]}"; do
   echo "== pytest on $label ($py)"
   rc=0
   # tests/python/pytest.ini filters the DeprecationWarnings of this pytest on 3.12+.
-  PYTHONPATH="$module_dir" "${runner[@]}" -m pytest -q -p no:cacheprovider tests/python || rc=$?
+  PYTHONPATH="$module_dir:$testkit_dir" "${runner[@]}" -m pytest -q -p no:cacheprovider tests/python || rc=$?
   if ((rc == 0)); then
     summary+=("PASS  $label")
   elif ((rc == 5)); then

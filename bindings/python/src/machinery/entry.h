@@ -174,14 +174,16 @@ struct Binder {
       if (!receiver.ok()) return Err(std::move(receiver).error());
       std::tuple<typename ArgConverter<Param<I>>::Storage...> storage;
       std::optional<Error> error;
-      (ConvertOne<Param<I>>(std::get<I>(storage), values[I], spec->names[I], error) && ...);
+      static_cast<void>(
+          (ConvertOne<Param<I>>(std::get<I>(storage), values[I], spec->names[I], error) && ...));
       if (error) return Err(std::move(*error));
       return Call(finish, receiver->value(), ArgConverter<Param<I>>::Get(std::get<I>(storage))...);
       // `receiver` (and with it the shared borrow) ends here, after the result was built.
     } else {
       std::tuple<typename ArgConverter<Param<I>>::Storage...> storage;
       std::optional<Error> error;
-      (ConvertOne<Param<I>>(std::get<I>(storage), values[I], spec->names[I], error) && ...);
+      static_cast<void>(
+          (ConvertOne<Param<I>>(std::get<I>(storage), values[I], spec->names[I], error) && ...));
       if (error) return Err(std::move(*error));
       return Call(finish, ArgConverter<Param<I>>::Get(std::get<I>(storage))...);
     }
@@ -308,15 +310,15 @@ PyObject* EqualityEntry(PyObject* self, PyObject* other, int op) noexcept {
 template <BoundClass T>
 void ReleaseEntry(PyObject* self) noexcept {
   PyTypeObject* type = Py_TYPE(self);
+  T& value = AsInstance<T>(self)->value;
   try {
-    T& value = AsInstance<T>(self)->value;
     DiscardValue(value);
-    value.~T();
   } catch (const Fault& fault) {
     ReportUnraisableFault(fault.message());
   } catch (...) {
     ReportUnraisableFault("");
   }
+  value.~T();
   auto free_slot = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
   free_slot(self);
   Py_DECREF(type);
