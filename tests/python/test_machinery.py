@@ -217,6 +217,7 @@ def test_results_and_getters_build_new_objects():
     assert s.clone == s and type(s.clone) is Sample
     assert Sample.make().name == "made"
     assert s.to_dict() == {"name": "abcd"}
+    assert list(s.as_dict().items()) == [("name", "abcd"), ("tags", ["x", "y", "z"])]
 
 
 def test_repr_str_and_docstrings():

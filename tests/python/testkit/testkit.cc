@@ -10,14 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "machinery/class_def.h"
-#include "machinery/convert.h"
-#include "machinery/entry.h"
-#include "machinery/error.h"
-#include "machinery/instance.h"
-#include "machinery/json_bridge.h"
-#include "qiv/primitives/fault.h"
-#include "qiv/primitives/repr_quote.h"
+#include "machinery/binding.h"
 
 namespace testkit {
 
@@ -111,6 +104,13 @@ PyResult<PyRef> ToDict(const Sample& self) {
   return qiv::py::JsonLoads("{\"name\":\"" + self.name + "\"}");
 }
 
+PyResult<PyRef> AsDict(const Sample& self) {
+  PyRef dict = qiv::py::NewDict();
+  QIV_RETURN_IF_ERROR(qiv::py::SetItem(dict, "name", qiv::py::NewStr(self.name)));
+  QIV_RETURN_IF_ERROR(qiv::py::SetItem(dict, "tags", qiv::py::NewStrList(self.tags)));
+  return dict;
+}
+
 const std::string& Name(const Sample& self) { return self.name; }
 const std::vector<std::string>& Tags(const Sample& self) { return self.tags; }
 const std::optional<std::string>& Note(const Sample& self) { return self.note; }
@@ -142,6 +142,7 @@ const ClassDef& SampleClass() {
                            {"other", "separator"}, 1)
           .Method<Fault>("fault", "fault($self, message)\n--\n\n", {"message"})
           .Method<ToDict>("to_dict", "to_dict($self)\n--\n\n")
+          .Method<AsDict>("as_dict", "as_dict($self)\n--\n\n")
           .Getter<Name>("name")
           .Getter<Tags>("tags")
           .Getter<Note>("note")

@@ -126,4 +126,9 @@ PyRef NewDict() {
   return obj;
 }
 
+PyResult<void> SetItem(const PyRef& dict, const char* key, PyRef value) {
+  if (PyDict_SetItemString(dict.get(), key, value.get()) != 0) return Err(Error::Fetch());
+  return {};
+}
+
 }  // namespace qiv::py

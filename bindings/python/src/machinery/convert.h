@@ -143,6 +143,8 @@ PyRef NewFloat(double value);
 PyRef NewList(Py_ssize_t size);
 PyRef NewStrList(const std::vector<std::string>& items);
 PyRef NewDict();
+// dict[key] = value; the interpreter's error when it cannot insert.
+PyResult<void> SetItem(const PyRef& dict, const char* key, PyRef value);
 
 template <typename X>
 struct IsPyResult : std::false_type {};
