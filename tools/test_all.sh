@@ -22,9 +22,21 @@ if ((${#missing[@]})); then
   apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
+# pyenv's interpreters, when pyenv is installed (also when it is not on PATH).
+pyenv_root="$(pyenv root 2>/dev/null || echo "${PYENV_ROOT:-$HOME/.pyenv}")"
+pyenv_python() {  # pyenv_python <minor>: the newest 3.<minor> interpreter, or nothing
+  local newest
+  newest="$(printf '%s\n' "$pyenv_root"/versions/3."$1".*/bin/python3."$1" | sort -V | tail -n 1)"
+  if [[ -x "$newest" ]]; then echo "$newest"; fi
+}
+
 # --- C++ build and unit tests -----------------------------------------------------------
 rm -rf build
-cmake -S . -B build -G Ninja
+cmake_args=()
+# The module is compiled against the oldest supported interpreter's headers.
+py310="$(pyenv_python 10)"
+[[ -n "$py310" ]] && cmake_args+=("-DPython_EXECUTABLE=$py310")
+cmake -S . -B build -G Ninja "${cmake_args[@]}"
 ninja -C build -j3
 ctest --test-dir build --output-on-failure -j3
 
@@ -45,12 +57,11 @@ for entry in _pytest pytest py.py py pluggy iniconfig packaging attr attrs excep
 done
 
 interpreters=("/usr/bin/python3")
-if pyenv_root="$(pyenv root 2>/dev/null)"; then
-  for minor in 10 11 12 13; do
-    found=("$pyenv_root"/versions/3."$minor".*/bin/python3."$minor")
-    [[ -x "${found[0]}" ]] && interpreters+=("${found[0]}")
-  done
-fi
+skipped=()
+for minor in 10 11 12 13; do
+  py="$(pyenv_python "$minor")"
+  if [[ -n "$py" ]]; then interpreters+=("$py"); else skipped+=("3.$minor"); fi
+done
 
 summary=()
 failed=0
@@ -85,4 +96,5 @@ done
 echo
 echo "== Python suites run:"
 printf '   %s\n' "${summary[@]}"
+if ((${#skipped[@]})); then echo "   (no pyenv interpreter for: ${skipped[*]})"; fi
 exit "$failed"

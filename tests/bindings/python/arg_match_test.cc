@@ -81,7 +81,9 @@ TEST(MatchArguments, PlacesArgumentsOrReportsTheFirstProblem) {
     std::vector<int> slots(row.spec.names.size(), 99);
     auto problem = MatchArguments(row.spec, row.positional, row.keywords, slots);
     EXPECT_EQ(problem, row.problem);
-    if (!row.problem) EXPECT_EQ(slots, row.slots);
+    if (!row.problem) {
+      EXPECT_EQ(slots, row.slots);
+    }
   }
 }
 
