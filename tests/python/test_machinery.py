@@ -217,6 +217,9 @@ def test_results_and_getters_build_new_objects():
     assert s.clone == s and type(s.clone) is Sample
     assert Sample.make().name == "made"
     assert s.to_dict() == {"name": "abcd"}
+    parts = s.split()
+    assert type(parts) is list and [type(p) for p in parts] == [Sample] * 3
+    assert [p.name for p in parts] == ["x", "y", "z"]
     assert list(s.as_dict().items()) == [("name", "abcd"), ("tags", ["x", "y", "z"])]
 
 

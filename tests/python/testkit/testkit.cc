@@ -78,6 +78,12 @@ PyResult<Sample> NewSample(std::string_view name, std::vector<std::string> tags,
 
 Sample Make() { return Sample{"made", {}, std::nullopt, {}}; }
 
+std::vector<Sample> Split(const Sample& self) {
+  std::vector<Sample> parts;
+  for (const std::string& tag : self.tags) parts.push_back(Sample{tag, {}, std::nullopt, {}});
+  return parts;
+}
+
 Sample FromParts(std::string_view a, std::string_view b, std::string_view c) {
   return Sample{std::string(a) + "/" + std::string(b) + "/" + std::string(c), {}, std::nullopt, {}};
 }
@@ -143,6 +149,7 @@ const ClassDef& SampleClass() {
           .Method<Fault>("fault", "fault($self, message)\n--\n\n", {"message"})
           .Method<ToDict>("to_dict", "to_dict($self)\n--\n\n")
           .Method<AsDict>("as_dict", "as_dict($self)\n--\n\n")
+          .Method<Split>("split", "split($self)\n--\n\n")
           .Getter<Name>("name")
           .Getter<Tags>("tags")
           .Getter<Note>("note")

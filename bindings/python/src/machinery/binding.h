@@ -99,7 +99,8 @@
 //   place). Names are declared in the builder call; the first `required` are required (default
 //   all); an omitted optional parameter arrives value-initialised ("" / nullopt / empty).
 // - Results (ToPython in convert.h): void -> None, bool, integers, double, texts, ByteString or
-//   std::array<uint8_t, N> -> bytes, vector<string> -> list, optional -> None or the value,
+//   std::array<uint8_t, N> -> bytes, vector<string> -> list of str, vector<X> -> list of X
+//   converted (e.g. std::vector<QueuedItem> -> new objects), optional -> None or the value,
 //   a bound value type (by value or const reference) -> a new object holding it or a copy,
 //   PyRef as it is, PyResult<X> for a result that may fail. To make an object explicitly:
 //   NewInstance<T>(value). NewStr / NewBytes / NewInt / NewFloat / NewList / NewDict never
@@ -107,6 +108,8 @@
 // - Errors (error.h): return Err(Error::ValueError(msg)) and friends (TypeError, OSError,
 //   KeyError, ConnectionError, NotImplementedError, RuntimeError, New(type, msg)); each
 //   becomes `type(msg)`. After a failed interpreter call, return Err(Error::Fetch()).
+//   ForArgument / CastError give the argument TypeErrors for hand-written checks;
+//   ReportUnraisable(error, obj) hands an error to sys.unraisablehook instead of raising.
 //   Broken invariants: qiv::RaiseFault(msg) anywhere below, raised as
 //   pyo3_runtime.PanicException; nothing else may be thrown.
 // - The host's json module: JsonLoads(text), JsonDumps(dict) (json_bridge.h).

@@ -23,6 +23,7 @@
 //   std::string, std::string_view, const char*   str
 //   ByteString (vector of uint8_t), std::array<uint8_t, N>   bytes
 //   std::vector<std::string>       list of str
+//   std::vector<X>                 list of X converted (e.g. new objects of a bound class)
 //   std::optional<X>               None or X converted
 //   a BoundClass T (value or const reference)   a new object of T's class holding (a copy of) it
 //   PyResult<X>                    its error raised, or X converted
@@ -162,6 +163,28 @@ template <std::size_t N>
 struct IsByteArray<std::array<std::uint8_t, N>> : std::true_type {};
 
 template <typename X>
+struct IsVector : std::false_type {};
+template <typename E>
+struct IsVector<std::vector<E>> : std::true_type {};
+
+template <typename X>
+PyResult<PyRef> ToPython(X&& value);
+
+// A list of converted elements (ToPython of each); the first failure is returned.
+template <typename V>
+PyResult<PyRef> VectorToPython(V&& items) {
+  PyRef list = NewList(static_cast<Py_ssize_t>(items.size()));
+  Py_ssize_t index = 0;
+  for (auto& item : items) {
+    auto converted = std::is_rvalue_reference_v<V&&> ? ToPython(std::move(item)) : ToPython(item);
+    if (!converted.ok()) return Err(std::move(converted).error());
+    // Steals the element; cannot fail for an index inside a new list.
+    PyList_SetItem(list.get(), index++, std::move(converted).value().Release());
+  }
+  return list;
+}
+
+template <typename X>
 PyResult<PyRef> ToPython(X&& value) {
   using V = std::remove_cvref_t<X>;
   if constexpr (std::is_same_v<V, PyRef>) {
@@ -182,6 +205,8 @@ PyResult<PyRef> ToPython(X&& value) {
     return NewBytes(Bytes(value.data(), value.size()));
   } else if constexpr (std::is_same_v<V, std::vector<std::string>>) {
     return NewStrList(value);
+  } else if constexpr (IsVector<V>::value) {
+    return VectorToPython(std::forward<X>(value));
   } else if constexpr (IsOptional<V>::value) {
     if (!value.has_value()) return NoneRef();
     return ToPython(*std::forward<X>(value));

@@ -104,7 +104,7 @@ void ReportUnraisableFault(std::string_view message) noexcept {
   PyObject* traceback = nullptr;
   PyErr_Fetch(&type, &value, &traceback);
   RaisePanicException(message);
-  PyErr_WriteUnraisable(nullptr);
+  PyErr_WriteUnraisable(nullptr);  // no object named as the context
   PyErr_Restore(type, value, traceback);
 }
 

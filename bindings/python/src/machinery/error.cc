@@ -145,6 +145,16 @@ void RaisePanicException(std::string_view message) noexcept {
   }
 }
 
+void ReportUnraisable(Error error, PyObject* context) noexcept {
+  PyObject* type = nullptr;
+  PyObject* value = nullptr;
+  PyObject* traceback = nullptr;
+  PyErr_Fetch(&type, &value, &traceback);
+  std::move(error).Restore();
+  PyErr_WriteUnraisable(context);
+  PyErr_Restore(type, value, traceback);
+}
+
 void FailedPythonApiCall(std::source_location where) {
   if (PyErr_Occurred()) PyErr_PrintEx(0);
   RaiseFault("Python API call failed", where);

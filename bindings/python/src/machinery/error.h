@@ -98,6 +98,11 @@ void RaisePanicException(std::string_view message) noexcept;
 // cannot be created).
 PyObject* PanicExceptionType();
 
+// Hands `error` to the interpreter's unraisable-exception hook with `context` (may be null) as
+// the object concerned, leaving the current exception state as it was. For failures that
+// must not propagate, such as a warning turned into an error inside a getter.
+void ReportUnraisable(Error error, PyObject* context) noexcept;
+
 // For an interpreter call that failed to build a result object: prints the interpreter's error
 // to standard error and raises the fault "Python API call failed".
 [[noreturn]] void FailedPythonApiCall(
