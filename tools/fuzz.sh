@@ -42,7 +42,7 @@ run_target() {
   local name="$1" exe="$2" seeds="$3" max_len="$4"
   local corpus="${work}/${name}/corpus"
   # A fresh copy each run: what libFuzzer adds stays out of the committed seeds.
-  rm -rf "${work:?}/${name}"
+  rm -rf "${work:?}/${name}" "${work}/${name}.rc"
   mkdir -p "${corpus}"
   cp -R "${seeds}/." "${corpus}/"
   ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:symbolize=1" \
@@ -60,7 +60,8 @@ while read -r name exe seeds max_len; do
   names+=("${name}")
   while (( $(jobs -rp | wc -l) >= parallel )); do wait -n || true; done
   echo "fuzz.sh: ${name}: ${seconds} s, max_len ${max_len}, $(ls "${seeds}" | wc -l) seeds"
-  ( run_target "${name}" "${exe}" "${seeds}" "${max_len}"; echo $? >"${work}/${name}.rc" ) &
+  ( rc=0; run_target "${name}" "${exe}" "${seeds}" "${max_len}" || rc=$?
+    echo "${rc}" >"${work}/${name}.rc" ) &
   pids+=("$!")
 done <"${manifest}"
 wait
@@ -96,10 +97,13 @@ if (( failed )); then
   for name in "${names[@]}"; do
     [[ "$(cat "${work}/${name}.rc" 2>/dev/null)" == 0 ]] && continue
     echo "---- ${name} ----" >&2
-    grep -E 'ERROR|fuzz property failed|runtime error|Test unit written|^  ' "${work}/${name}.log" \
-      | head -20 >&2 || tail -30 "${work}/${name}.log" >&2
+    # The property text and its detail line, the sanitizer's headline, the saved input.
+    grep -E -A1 'fuzz property failed' "${work}/${name}.log" | head -4 >&2 || true
+    grep -E 'ERROR: |runtime error:|SUMMARY:|Test unit written|Slowest unit' "${work}/${name}.log" \
+      | head -8 >&2 || tail -30 "${work}/${name}.log" >&2
   done
-  echo "fuzz.sh: findings saved in ${findings}/" >&2
+  echo "fuzz.sh: findings saved in ${findings}/; replay one with" >&2
+  echo "  build-fuzz/tests/fuzz/<name>_fuzz build-fuzz/findings/<name>-crash-<hash>" >&2
   exit 1
 fi
 echo "fuzz.sh: OK, no findings"

@@ -12,6 +12,7 @@
 #ifndef QIV_TESTS_FUZZ_FUZZ_CHECK_H_
 #define QIV_TESTS_FUZZ_FUZZ_CHECK_H_
 
+#include <cctype>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -26,18 +27,28 @@ inline std::string_view AsText(const std::uint8_t* data, std::size_t size) {
   return std::string_view(reinterpret_cast<const char*>(data), size);
 }
 
-// The bytes as a C string literal body: printable ASCII as itself, the rest as \xHH.
+// The bytes as a C string literal: printable ASCII as itself (quote and backslash escaped),
+// every other byte as \xHH, so that a report can be pasted into a test.
 inline std::string Escaped(std::string_view bytes) {
   static constexpr char kHex[] = "0123456789abcdef";
   std::string out = "\"";
+  bool after_hex_escape = false;
   for (char ch : bytes) {
     const auto b = static_cast<unsigned char>(ch);
-    if (b >= 0x20 && b < 0x7F && b != '"' && b != '\\') {
+    const bool printable = b >= 0x20 && b < 0x7F;
+    // A hex digit straight after \xHH would extend that escape: split the literal there.
+    if (after_hex_escape && printable && std::isxdigit(b)) out += "\"\"";
+    after_hex_escape = false;
+    if (b == '"' || b == '\\') {
+      out.push_back('\\');
+      out.push_back(ch);
+    } else if (printable) {
       out.push_back(ch);
     } else {
       out += "\\x";
       out.push_back(kHex[b >> 4]);
       out.push_back(kHex[b & 0xF]);
+      after_hex_escape = true;
     }
   }
   out.push_back('"');
