@@ -142,25 +142,26 @@ void CheckVerify(qiv::MockAnchor& anchor, const std::map<MerkleRoot, qiv::Anchor
   const Expected expected = Judge(text);
   const qiv::AnchorReceipt receipt = ReceiptFor(text);
   const auto result = anchor.Verify(receipt);
-  const std::string where = "Verify(" + Escaped(text) + ") for input " + Escaped(input);
+  // Built only for a report.
+  const auto where = [&] { return "Verify(" + Escaped(text) + ") for input " + Escaped(input); };
 
   if (expected.root && before.contains(*expected.root)) {
-    QIV_FUZZ_CHECK(result.ok(), where << ": expected a proof, got " << Outcome(result));
+    QIV_FUZZ_CHECK(result.ok(), where() << ": expected a proof, got " << Outcome(result));
     const qiv::AnchorProof& proof = *result;
     QIV_FUZZ_CHECK(proof.anchor_id() == kAnchorId && proof.anchor_kind() == qiv::AnchorKind::kLocal &&
                        proof.merkle_root_hex() == text && proof.confirmed() &&
                        proof.authoritative_time() == kSubmittedAt && proof.detail() == "mock",
-                   where << ": proof fields wrong: anchor_id " << Escaped(proof.anchor_id())
+                   where() << ": proof fields wrong: anchor_id " << Escaped(proof.anchor_id())
                          << ", root " << Escaped(proof.merkle_root_hex()) << ", time "
                          << Escaped(proof.authoritative_time()) << ", detail "
                          << Escaped(proof.detail()));
   } else if (expected.root) {
     QIV_FUZZ_CHECK(!result.ok() && result.error().kind() == AnchorError::Kind::kNotFound &&
                        result.error().detail() == text,
-                   where << ": expected NotFound " << Escaped(text) << ", got " << Outcome(result));
+                   where() << ": expected NotFound " << Escaped(text) << ", got " << Outcome(result));
   } else {
     QIV_FUZZ_CHECK(!result.ok() && result.error().kind() == AnchorError::Kind::kBadResponse,
-                   where << ": expected BadResponse, got " << Outcome(result));
+                   where() << ": expected BadResponse, got " << Outcome(result));
     const std::string& detail = result.error().detail();
     const bool matches =
         expected.bad_detail_suffix.empty()
@@ -169,13 +170,13 @@ void CheckVerify(qiv::MockAnchor& anchor, const std::map<MerkleRoot, qiv::Anchor
                   detail.ends_with(expected.bad_detail_suffix) &&
                   detail.size() > expected.bad_detail_prefix.size() +
                                       expected.bad_detail_suffix.size();
-    QIV_FUZZ_CHECK(matches, where << ": detail " << Escaped(detail) << ", expected "
+    QIV_FUZZ_CHECK(matches, where() << ": detail " << Escaped(detail) << ", expected "
                                   << Escaped(expected.bad_detail_prefix) << "<c>"
                                   << Escaped(expected.bad_detail_suffix));
   }
 
   const auto after = qiv::MockAnchorTestPeer::Table(anchor);
-  QIV_FUZZ_CHECK(after == before, where << ": the table of roots changed (" << before.size()
+  QIV_FUZZ_CHECK(after == before, where() << ": the table of roots changed (" << before.size()
                                         << " entries before, " << after.size() << " after)");
 }
 
