@@ -1,0 +1,87 @@
+// IoError and QueueError: how an operation of the envelope spill queue fails.
+//
+// A QueueError is either a file-system failure (kind kIo: the path concerned and an IoError)
+// or a JSON failure (kind kJson: the JSON error's text). An IoError is an operating-system
+// error number or one of three failures without a number, each with a fixed text.
+//
+//   QueueError e = QueueError::Io("q/e1.json", IoError::FromErrno(ENOENT));
+//   e.io_error().ToString();   // "No such file or directory (os error 2)"
+//
+// Immutable values; thread-compatible.
+#ifndef QIV_SIGNED_ENVELOPE_QUEUE_ERROR_H_
+#define QIV_SIGNED_ENVELOPE_QUEUE_ERROR_H_
+
+#include <string>
+
+namespace qiv::envelope {
+
+class IoError {
+ public:
+  // An error number from the operating system: "<system message> (os error <code>)".
+  static IoError FromErrno(int code) { return IoError(Kind::kOs, code); }
+  // A path holding a NUL byte, refused before any system call.
+  static IoError NulInPath() { return IoError(Kind::kNulInPath, 0); }
+  // A write that the system accepted no byte of.
+  static IoError WriteZero() { return IoError(Kind::kWriteZero, 0); }
+  // A file-system step handed to the blocking pool that ended without a result.
+  static IoError JobFailed() { return IoError(Kind::kJobFailed, 0); }
+
+  // The error number, or 0 for the failures without one.
+  int code() const { return code_; }
+
+  // The text form: "<system message> (os error <n>)", or "file name contained an unexpected
+  // NUL byte", "failed to write whole buffer", "background task failed".
+  std::string ToString() const;
+
+  bool operator==(const IoError&) const = default;
+
+ private:
+  enum class Kind { kOs, kNulInPath, kWriteZero, kJobFailed };
+  IoError(Kind kind, int code) : kind_(kind), code_(code) {}
+
+  Kind kind_;
+  int code_;
+};
+
+class QueueError {
+ public:
+  enum class Kind { kIo, kJson };
+
+  // A file-system failure at `path` (the queue directory or an item file, as formed by the
+  // queue: never made absolute).
+  static QueueError Io(std::string path, IoError error) {
+    return QueueError(Kind::kIo, std::move(path), error, {});
+  }
+  // A JSON failure; `message` is the JSON error's text form, position included.
+  static QueueError Json(std::string message) {
+    return QueueError(Kind::kJson, {}, IoError::JobFailed(), std::move(message));
+  }
+
+  Kind kind() const { return kind_; }
+  // kIo only.
+  const std::string& path() const { return path_; }
+  const IoError& io_error() const { return io_error_; }
+  // kJson only.
+  const std::string& json_message() const { return json_message_; }
+
+  // The error's own text: the IoError's text for kIo, the JSON message for kJson.
+  std::string ErrorText() const { return kind_ == Kind::kIo ? io_error_.ToString() : json_message_; }
+
+  bool operator==(const QueueError&) const = default;
+
+ private:
+  QueueError(Kind kind, std::string path, IoError io_error, std::string json_message)
+      : kind_(kind),
+        path_(std::move(path)),
+        io_error_(io_error),
+        json_message_(std::move(json_message)) {}
+
+  Kind kind_;
+  std::string path_;
+  IoError io_error_;
+  std::string json_message_;
+};
+
+}  // namespace qiv::envelope
+
+#endif  // QIV_SIGNED_ENVELOPE_QUEUE_ERROR_H_

@@ -1,0 +1,219 @@
+#include "qiv/signed_envelope/envelope_queue.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+
+#include "qiv/runtime/runtime.h"
+
+namespace qiv::envelope {
+namespace {
+
+using runtime::Blocking;
+using runtime::Task;
+
+constexpr std::size_t kEntriesPerJob = 32;
+constexpr std::size_t kMaxNameBytes = 255;
+
+// Reads up to kEntriesPerJob names; `more` is false once the end was seen.
+struct DirectoryChunk {
+  std::vector<std::string> names;
+  bool more = false;
+};
+
+Result<DirectoryChunk, IoError> ReadChunk(DirectoryReader& reader) {
+  DirectoryChunk chunk;
+  while (chunk.names.size() < kEntriesPerJob) {
+    auto next = reader.Next();
+    if (!next.ok()) return Err(next.error());
+    if (!next->has_value()) return chunk;
+    chunk.names.push_back(std::move(**next));
+  }
+  chunk.more = true;
+  return chunk;
+}
+
+struct OpenedDirectory {
+  std::unique_ptr<DirectoryReader> reader;
+  DirectoryChunk first;
+};
+
+// A name for the temporary copy of `file_name` that is unique among this process's threads
+// (counter) and among processes (pid), starts with "." and never has the extension "json",
+// so listing skips it. The item name is shortened when needed to stay within NAME_MAX.
+std::string TemporaryName(std::string_view file_name) {
+  static std::atomic<unsigned long long> counter{0};
+  const std::string suffix = ".tmp-" + std::to_string(getpid()) + "-" +
+                             std::to_string(counter.fetch_add(1, std::memory_order_relaxed));
+  const std::size_t room = kMaxNameBytes - 1 - suffix.size();
+  return "." + std::string(file_name.substr(0, std::min(room, file_name.size()))) + suffix;
+}
+
+}  // namespace
+
+std::string SanitizeQueueId(std::string_view queue_id) {
+  std::string out;
+  out.reserve(queue_id.size());
+  for (const char c : queue_id) {
+    if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '-' ||
+        c == '_') {
+      out.push_back(c);
+    }
+  }
+  return out;
+}
+
+std::string AppendPathComponent(std::string path, std::string_view component) {
+  if (!path.empty() && path.back() != '/') path.push_back('/');
+  path.append(component);
+  return path;
+}
+
+bool HasJsonExtension(std::string_view name) {
+  const std::size_t dot = name.rfind('.');
+  return dot != std::string_view::npos && dot != 0 && name.substr(dot + 1) == "json";
+}
+
+std::string EnvelopeQueue::DefaultDir() {
+  const char* home = std::getenv("HOME");
+  if (home == nullptr) return ".envelope-queue";
+  return AppendPathComponent(AppendPathComponent(home, ".tolvan"), "envelope-queue");
+}
+
+std::string EnvelopeQueue::ItemPath(std::string_view queue_id) const {
+  return AppendPathComponent(dir_, SanitizeQueueId(queue_id) + ".json");
+}
+
+Task<Result<void, QueueError>> EnvelopeQueue::EnsureDir() const {
+  if (fs_->Stat(dir_).ok()) co_return Result<void, QueueError>();
+  auto created = co_await Blocking([this] { return fs_->CreateDirAll(dir_); });
+  if (!created.ok()) co_return Err(QueueError::Io(dir_, IoError::JobFailed()));
+  if (!created->ok()) co_return Err(QueueError::Io(dir_, created->error()));
+  co_return Result<void, QueueError>();
+}
+
+Result<void, IoError> EnvelopeQueue::WriteReplacing(std::string_view file_name,
+                                                    const std::string& path,
+                                                    std::string_view bytes) const {
+  std::string temp_path;
+  std::unique_ptr<WritableFile> file;
+  // A name can only be taken by a file left behind by an earlier process with our pid.
+  for (int attempt = 0;; ++attempt) {
+    temp_path = AppendPathComponent(dir_, TemporaryName(file_name));
+    auto created = fs_->CreateExclusive(temp_path);
+    if (created.ok()) {
+      file = std::move(*created);
+      break;
+    }
+    if (created.error().code() != EEXIST || attempt == 100) return Err(created.error());
+  }
+  // Removes the temporary file on every road out before the rename, exceptions included.
+  struct TemporaryGuard {
+    FileSystem* fs;
+    const std::string* path;
+    std::unique_ptr<WritableFile>* file;
+    bool renamed = false;
+    ~TemporaryGuard() {
+      if (renamed) return;
+      file->reset();
+      try {
+        (void)fs->RemoveFile(*path);  // best effort; the error to report is the first one
+      } catch (...) {
+        // Leaving a temporary file behind is harmless: listing never returns it.
+      }
+    }
+  } guard{fs_, &temp_path, &file};
+  QIV_RETURN_IF_ERROR(file->Append(bytes));
+  QIV_RETURN_IF_ERROR(file->Sync());
+  QIV_RETURN_IF_ERROR(file->Close());
+  QIV_RETURN_IF_ERROR(fs_->Rename(temp_path, path));
+  guard.renamed = true;
+  // The new item is in place; make its directory entry durable too.
+  return fs_->SyncDirectory(dir_);
+}
+
+Task<Result<void, QueueError>> EnvelopeQueue::WriteItem(std::string_view queue_id,
+                                                        std::string bytes) const {
+  const std::string file_name = SanitizeQueueId(queue_id) + ".json";
+  const std::string path = AppendPathComponent(dir_, file_name);
+  auto written =
+      co_await Blocking([&] { return WriteReplacing(file_name, path, bytes); });
+  if (!written.ok()) co_return Err(QueueError::Io(path, IoError::JobFailed()));
+  if (!written->ok()) co_return Err(QueueError::Io(path, written->error()));
+  co_return Result<void, QueueError>();
+}
+
+Task<Result<void, QueueError>> EnvelopeQueue::PushBytes(std::string_view queue_id,
+                                                        std::string bytes) const {
+  auto ensured = co_await EnsureDir();
+  if (!ensured.ok()) co_return ensured;
+  co_return co_await WriteItem(queue_id, std::move(bytes));
+}
+
+Task<Result<void, QueueError>> EnvelopeQueue::VisitItemFiles(ItemFileVisitor visit) const {
+  if (!fs_->Stat(dir_).ok()) co_return Result<void, QueueError>();
+
+  const auto dir_error = [this](const auto& job) -> QueueError {
+    return QueueError::Io(dir_, job.ok() ? job->error() : IoError::JobFailed());
+  };
+  auto opened = co_await Blocking([this]() -> Result<OpenedDirectory, IoError> {
+    auto reader = fs_->OpenDirectory(dir_);
+    if (!reader.ok()) return Err(reader.error());
+    auto first = ReadChunk(**reader);
+    if (!first.ok()) return Err(first.error());
+    return OpenedDirectory{std::move(*reader), std::move(*first)};
+  });
+  if (!opened.ok() || !opened->ok()) co_return Err(dir_error(opened));
+
+  std::vector<std::string> names;
+  DirectoryChunk chunk = std::move((*opened)->first);
+  std::unique_ptr<DirectoryReader> reader = std::move((*opened)->reader);
+  while (true) {
+    for (std::string& name : chunk.names) {
+      if (HasJsonExtension(name)) names.push_back(std::move(name));
+    }
+    if (!chunk.more) break;
+    auto next = co_await Blocking([&reader] { return ReadChunk(*reader); });
+    if (!next.ok() || !next->ok()) co_return Err(dir_error(next));
+    chunk = std::move(**next);
+  }
+  reader.reset();
+
+  // All names lie in one directory, so ordering the names orders the paths.
+  std::stable_sort(names.begin(), names.end());
+  for (std::string& name : names) {
+    std::string path = AppendPathComponent(dir_, name);
+    auto bytes = co_await Blocking([&] { return fs_->ReadFile(path); });
+    if (!bytes.ok()) co_return Err(QueueError::Io(path, IoError::JobFailed()));
+    if (!bytes->ok()) co_return Err(QueueError::Io(path, bytes->error()));
+    auto visited = visit(ItemFile{std::move(name), std::move(path), std::move(**bytes)});
+    if (!visited.ok()) co_return visited;
+  }
+  co_return Result<void, QueueError>();
+}
+
+Task<Result<std::vector<ItemFile>, QueueError>> EnvelopeQueue::ListItemFiles() const {
+  std::vector<ItemFile> files;
+  auto listed = co_await VisitItemFiles([&files](ItemFile file) -> Result<void, QueueError> {
+    files.push_back(std::move(file));
+    return {};
+  });
+  if (!listed.ok()) co_return Err(std::move(listed).error());
+  co_return files;
+}
+
+Task<Result<void, QueueError>> EnvelopeQueue::DropItem(std::string_view queue_id) const {
+  const std::string path = ItemPath(queue_id);
+  if (!fs_->Stat(path).ok()) co_return Result<void, QueueError>();
+  auto removed = co_await Blocking([&] { return fs_->RemoveFile(path); });
+  if (!removed.ok()) co_return Err(QueueError::Io(path, IoError::JobFailed()));
+  if (!removed->ok()) co_return Err(QueueError::Io(path, removed->error()));
+  co_return Result<void, QueueError>();
+}
+
+}  // namespace qiv::envelope

@@ -1,0 +1,200 @@
+// The POSIX FileSystem.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "qiv/signed_envelope/file_system.h"
+
+namespace qiv::envelope {
+namespace {
+
+bool HoldsNul(const std::string& path) { return path.find('\0') != std::string::npos; }
+
+IoError LastError() { return IoError::FromErrno(errno); }
+
+bool IsDirectory(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// The path without its last component, as far as directory creation needs it: trailing
+// slashes are ignored, and nullopt means there is no parent ("/").
+std::optional<std::string> Parent(const std::string& path) {
+  std::size_t end = path.size();
+  while (end > 1 && path[end - 1] == '/') --end;
+  if (end == 1 && path[0] == '/') return std::nullopt;
+  const std::size_t slash = path.rfind('/', end - 1);
+  if (slash == std::string::npos) return std::string();
+  std::size_t parent_end = slash;
+  while (parent_end > 0 && path[parent_end - 1] == '/') --parent_end;
+  if (parent_end == 0) return std::string("/");
+  return path.substr(0, parent_end);
+}
+
+class PosixDirectoryReader final : public DirectoryReader {
+ public:
+  explicit PosixDirectoryReader(DIR* dir) : dir_(dir) {}
+  ~PosixDirectoryReader() override { closedir(dir_); }
+
+  Result<std::optional<std::string>, IoError> Next() override {
+    while (true) {
+      errno = 0;
+      const dirent* entry = readdir(dir_);
+      if (entry == nullptr) {
+        if (errno != 0) return Err(LastError());
+        return std::optional<std::string>();
+      }
+      const std::string_view name(entry->d_name);
+      if (name == "." || name == "..") continue;
+      return std::optional<std::string>(std::string(name));
+    }
+  }
+
+ private:
+  DIR* dir_;
+};
+
+class PosixWritableFile final : public WritableFile {
+ public:
+  explicit PosixWritableFile(int fd) : fd_(fd) {}
+  ~PosixWritableFile() override {
+    if (fd_ >= 0) close(fd_);
+  }
+
+  Result<void, IoError> Append(std::string_view bytes) override {
+    while (!bytes.empty()) {
+      const ssize_t n = write(fd_, bytes.data(), bytes.size());
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return Err(LastError());
+      }
+      if (n == 0) return Err(IoError::WriteZero());
+      bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return {};
+  }
+
+  Result<void, IoError> Sync() override {
+    if (fsync(fd_) != 0) return Err(LastError());
+    return {};
+  }
+
+  Result<void, IoError> Close() override {
+    const int fd = fd_;
+    fd_ = -1;
+    // The descriptor is gone whatever close reports; do not retry it.
+    if (close(fd) != 0 && errno != EINTR) return Err(LastError());
+    return {};
+  }
+
+ private:
+  int fd_;
+};
+
+class PosixFileSystem final : public FileSystem {
+ public:
+  Result<void, IoError> Stat(const std::string& path) override {
+    if (HoldsNul(path)) return Err(IoError::NulInPath());
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) return Err(LastError());
+    return {};
+  }
+
+  Result<void, IoError> CreateDirAll(const std::string& path) override {
+    if (path.empty()) return {};
+    if (HoldsNul(path)) return Err(IoError::NulInPath());
+    if (mkdir(path.c_str(), 0777) == 0) return {};
+    if (errno != ENOENT) {
+      if (IsDirectory(path)) return {};
+      return Err(LastError());
+    }
+    const std::optional<std::string> parent = Parent(path);
+    if (!parent) return Err(IoError::FromErrno(ENOENT));
+    QIV_RETURN_IF_ERROR(CreateDirAll(*parent));
+    if (mkdir(path.c_str(), 0777) == 0) return {};
+    const IoError error = LastError();
+    if (IsDirectory(path)) return {};
+    return Err(error);
+  }
+
+  Result<std::unique_ptr<DirectoryReader>, IoError> OpenDirectory(
+      const std::string& path) override {
+    if (HoldsNul(path)) return Err(IoError::NulInPath());
+    DIR* dir = opendir(path.c_str());
+    if (dir == nullptr) return Err(LastError());
+    return std::unique_ptr<DirectoryReader>(new PosixDirectoryReader(dir));
+  }
+
+  Result<std::string, IoError> ReadFile(const std::string& path) override {
+    if (HoldsNul(path)) return Err(IoError::NulInPath());
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return Err(LastError());
+    std::string bytes;
+    struct stat st;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+      bytes.reserve(static_cast<std::size_t>(st.st_size));
+    }
+    char buf[16384];
+    while (true) {
+      const ssize_t n = read(fd, buf, sizeof buf);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        const IoError error = LastError();
+        close(fd);
+        return Err(error);
+      }
+      if (n == 0) break;
+      bytes.append(buf, static_cast<std::size_t>(n));
+    }
+    close(fd);
+    return bytes;
+  }
+
+  Result<std::unique_ptr<WritableFile>, IoError> CreateExclusive(
+      const std::string& path) override {
+    if (HoldsNul(path)) return Err(IoError::NulInPath());
+    int fd;
+    do {
+      fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return Err(LastError());
+    return std::unique_ptr<WritableFile>(new PosixWritableFile(fd));
+  }
+
+  Result<void, IoError> Rename(const std::string& from, const std::string& to) override {
+    if (HoldsNul(from) || HoldsNul(to)) return Err(IoError::NulInPath());
+    if (rename(from.c_str(), to.c_str()) != 0) return Err(LastError());
+    return {};
+  }
+
+  Result<void, IoError> RemoveFile(const std::string& path) override {
+    if (HoldsNul(path)) return Err(IoError::NulInPath());
+    if (unlink(path.c_str()) != 0) return Err(LastError());
+    return {};
+  }
+
+  Result<void, IoError> SyncDirectory(const std::string& path) override {
+    if (HoldsNul(path)) return Err(IoError::NulInPath());
+    const int fd = open(path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return Err(LastError());
+    int rc = fsync(fd);
+    // Some file systems cannot sync a directory; their entries are as durable as they get.
+    if (rc != 0 && (errno == EINVAL || errno == ENOTSUP)) rc = 0;
+    const IoError error = LastError();
+    close(fd);
+    if (rc != 0) return Err(error);
+    return {};
+  }
+};
+
+}  // namespace
+
+FileSystem& FileSystem::Default() {
+  static PosixFileSystem* const fs = new PosixFileSystem();
+  return *fs;
+}
+
+}  // namespace qiv::envelope

@@ -1,0 +1,383 @@
+#include "qiv/runtime/runtime.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <pthread.h>
+#include <sys/resource.h>
+#include <unistd.h>
+#include <stdlib.h>
+
+#include <cerrno>
+#include <chrono>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "qiv/primitives/fault.h"
+#include "qiv/runtime/os_error.h"
+#include "qiv/runtime/task.h"
+#include "qiv/runtime/worker_threads.h"
+
+namespace qiv::runtime {
+namespace {
+
+using namespace std::chrono_literals;
+
+std::unique_ptr<Runtime> BuildRuntime(std::size_t workers, std::size_t max_blocking = 512,
+                                      std::chrono::nanoseconds keep_alive = 10s) {
+  RuntimeOptions options;
+  options.worker_threads = workers;
+  options.max_blocking_threads = max_blocking;
+  options.keep_alive = keep_alive;
+  auto runtime = Runtime::Build(options);
+  if (!runtime.ok()) ADD_FAILURE() << OsErrorText(runtime.error());
+  return std::move(*runtime);
+}
+
+// Waits (without a deadline that the test asserts on) until `condition` holds; gives up
+// after a generous bound so that a broken pool fails instead of hanging the suite.
+template <typename F>
+bool Eventually(F condition) {
+  for (int i = 0; i < 20000; ++i) {
+    if (condition()) return true;
+    std::this_thread::sleep_for(1ms);
+  }
+  return condition();
+}
+
+std::string ThreadName() {
+  char name[64] = {};
+  pthread_getname_np(pthread_self(), name, sizeof name);
+  return name;
+}
+
+// Names of all threads of this process.
+std::vector<std::string> ProcessThreadNames() {
+  std::vector<std::string> names;
+  DIR* dir = opendir("/proc/self/task");
+  if (dir == nullptr) return names;
+  while (dirent* entry = readdir(dir)) {
+    if (entry->d_name[0] == '.') continue;
+    std::ifstream comm(std::string("/proc/self/task/") + entry->d_name + "/comm");
+    std::string name;
+    std::getline(comm, name);
+    names.push_back(name);
+  }
+  closedir(dir);
+  return names;
+}
+
+std::size_t CountRuntimeThreads() {
+  std::size_t count = 0;
+  for (const std::string& name : ProcessThreadNames()) count += name == "tokio-runtime-w";
+  return count;
+}
+
+Task<int> Immediate(int value) { co_return value; }
+
+Task<int> AddOnPool(int a, int b) {
+  auto sum = co_await Blocking([=] { return a + b; });
+  co_return sum.ok() ? *sum : -1;
+}
+
+Task<int> Chain() {
+  int first = co_await AddOnPool(1, 2);
+  int second = co_await AddOnPool(first, 10);
+  co_return second + co_await Immediate(100);
+}
+
+TEST(Runtime, BlockOnReturnsResultsOfInlineAndPoolSteps) {
+  auto runtime = BuildRuntime(1);
+  EXPECT_EQ(runtime->BlockOn(Immediate(7)), 7);
+  EXPECT_EQ(runtime->BlockOn(AddOnPool(2, 3)), 5);
+  EXPECT_EQ(runtime->BlockOn(Chain()), 113);
+}
+
+TEST(Runtime, TaskWithoutPoolJobNeverLeavesCallingThread) {
+  auto runtime = BuildRuntime(1);
+  const auto caller = std::this_thread::get_id();
+  auto task = [&]() -> Task<bool> { co_return std::this_thread::get_id() == caller; };
+  EXPECT_TRUE(runtime->BlockOn(task()));
+  EXPECT_EQ(runtime->Stats().threads, 1u);  // no pool thread was needed
+}
+
+TEST(Runtime, JobsRunOnNamedPoolThreadsAndTasksResumeOnCaller) {
+  auto runtime = BuildRuntime(2);
+  const auto caller = std::this_thread::get_id();
+  struct Seen {
+    std::string job_thread_name;
+    bool job_on_caller;
+    bool resumed_on_caller;
+  };
+  auto task = [&]() -> Task<Seen> {
+    auto seen = co_await Blocking([&] {
+      return Seen{ThreadName(), std::this_thread::get_id() == caller, false};
+    });
+    seen->resumed_on_caller = std::this_thread::get_id() == caller;
+    co_return *seen;
+  };
+  const Seen seen = runtime->BlockOn(task());
+  EXPECT_EQ(seen.job_thread_name, "tokio-runtime-w");
+  EXPECT_FALSE(seen.job_on_caller);
+  EXPECT_TRUE(seen.resumed_on_caller);
+}
+
+TEST(Runtime, FaultsReachTheBlockOnCallerUnchanged) {
+  auto runtime = BuildRuntime(1);
+  auto in_job = []() -> Task<int> {
+    auto r = co_await Blocking([]() -> int { RaiseFault("fault in job"); });
+    co_return r.ok() ? 1 : 2;
+  };
+  auto in_task = []() -> Task<void> {
+    co_await AddOnPool(1, 1);
+    RaiseFault("fault in task");
+  };
+  auto nested = [&]() -> Task<int> { co_return co_await in_job(); };
+  const std::vector<std::pair<std::function<void()>, std::string>> cases = {
+      {[&] { runtime->BlockOn(in_job()); }, "fault in job"},
+      {[&] { runtime->BlockOn(in_task()); }, "fault in task"},
+      {[&] { runtime->BlockOn(nested()); }, "fault in job"},
+  };
+  for (const auto& [run, message] : cases) {
+    SCOPED_TRACE(message);
+    try {
+      run();
+      ADD_FAILURE() << "no fault";
+    } catch (const Fault& fault) {
+      EXPECT_EQ(fault.message(), message);
+    }
+  }
+  EXPECT_EQ(runtime->BlockOn(AddOnPool(4, 4)), 8);  // the runtime is still usable
+}
+
+TEST(Runtime, OtherJobExceptionsEndTheJobWithoutResult) {
+  auto runtime = BuildRuntime(1);
+  auto task = []() -> Task<bool> {
+    auto r = co_await Blocking([]() -> int { throw std::runtime_error("x"); });
+    auto v = co_await Blocking([] { throw std::bad_alloc(); });
+    co_return !r.ok() && !v.ok();
+  };
+  EXPECT_TRUE(runtime->BlockOn(task()));
+}
+
+TEST(Runtime, BlockingOutsideBlockOnIsAFault) {
+  auto awaiter = Blocking([] { return 1; });
+  EXPECT_THROW(awaiter.await_suspend(std::noop_coroutine()), Fault);
+}
+
+TEST(Runtime, PoolIsCappedAndQueuedJobsRunInArrivalOrder) {
+  // One worker and two blocking threads: the third and fourth jobs must queue.
+  auto runtime = BuildRuntime(1, 2);
+  std::mutex mu;
+  std::condition_variable cv;
+  std::vector<int> started;  // guarded by mu
+  int released = 0;          // guarded by mu
+  auto job = [&](int id) -> Task<void> {
+    auto r = co_await Blocking([&, id] {
+      std::unique_lock lock(mu);
+      started.push_back(id);
+      cv.notify_all();
+      cv.wait(lock, [&] { return released >= id; });
+    });
+    EXPECT_TRUE(r.ok());
+  };
+  std::vector<std::thread> callers;
+  for (int id = 1; id <= 4; ++id) {
+    callers.emplace_back([&, id] { runtime->BlockOn(job(id)); });
+    // Let each job arrive before the next, so that arrival order is known.
+    ASSERT_TRUE(Eventually([&] {
+      std::lock_guard lock(mu);
+      return static_cast<int>(started.size()) + static_cast<int>(runtime->Stats().queued_jobs) ==
+             id;
+    }));
+  }
+  PoolStats stats = runtime->Stats();
+  EXPECT_EQ(stats.threads, 3u);
+  EXPECT_EQ(stats.queued_jobs, 2u);
+  for (int id = 1; id <= 4; ++id) {
+    {
+      std::lock_guard lock(mu);
+      released = id;
+      cv.notify_all();
+    }
+    ASSERT_TRUE(Eventually([&] {
+      std::lock_guard lock(mu);
+      return static_cast<int>(started.size()) >= std::min(id + 2, 4);
+    }));
+    EXPECT_LE(runtime->Stats().threads, 3u);
+  }
+  for (auto& caller : callers) caller.join();
+  EXPECT_EQ(started, (std::vector<int>{1, 2, 3, 4}));
+}
+
+TEST(Runtime, IdlePoolThreadsRetireAfterKeepAlive) {
+  auto runtime = BuildRuntime(2, 512, 20ms);
+  EXPECT_EQ(runtime->Stats().threads, 2u);
+  auto task = [&]() -> Task<std::size_t> {
+    auto threads = co_await Blocking([&] { return runtime->Stats().threads; });
+    co_return *threads;
+  };
+  EXPECT_EQ(runtime->BlockOn(task()), 3u);
+  EXPECT_TRUE(Eventually([&] { return runtime->Stats().threads == 2; }));
+  EXPECT_EQ(runtime->Stats().idle_threads, 0u);
+  // A job after retirement gets a fresh thread.
+  EXPECT_EQ(runtime->BlockOn(AddOnPool(2, 2)), 4);
+}
+
+TEST(Runtime, IdlePoolThreadServesTheNextJob) {
+  auto runtime = BuildRuntime(1);
+  for (int i = 0; i < 20; ++i) EXPECT_EQ(runtime->BlockOn(AddOnPool(i, 1)), i + 1);
+  // Calls never overlap, so one pool thread served them all.
+  EXPECT_EQ(runtime->Stats().threads, 2u);
+}
+
+// The count once threads of earlier tests, which have left their pools, are gone from the OS.
+std::size_t SettledRuntimeThreadCount() {
+  std::size_t count = CountRuntimeThreads();
+  for (int i = 0; i < 200; ++i) {
+    std::this_thread::sleep_for(20ms);
+    const std::size_t next = CountRuntimeThreads();
+    if (next == count) break;
+    count = next;
+  }
+  return count;
+}
+
+TEST(Runtime, DestroyingARuntimeEndsItsThreads) {
+  const std::size_t before = SettledRuntimeThreadCount();
+  {
+    auto runtime = BuildRuntime(3);
+    EXPECT_EQ(runtime->BlockOn(AddOnPool(1, 1)), 2);
+    EXPECT_TRUE(Eventually([&] { return CountRuntimeThreads() == before + 4; }));
+  }
+  EXPECT_TRUE(Eventually([&] { return CountRuntimeThreads() == before; }));
+}
+
+TEST(Runtime, BuildReportsTheRefusedResourceAndStartsNoThread) {
+  const std::size_t before = SettledRuntimeThreadCount();
+  rlimit saved;
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+  // Leave no descriptor free: the lowest free one becomes the limit.
+  const int lowest_free = fcntl(0, F_DUPFD, 0);
+  ASSERT_GE(lowest_free, 0);
+  close(lowest_free);
+  rlimit tight = saved;
+  tight.rlim_cur = static_cast<rlim_t>(lowest_free);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
+  RuntimeOptions options;
+  options.worker_threads = 2;
+  auto built = Runtime::Build(options);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+  ASSERT_FALSE(built.ok());
+  EXPECT_EQ(built.error(), EMFILE);
+  EXPECT_EQ(CountRuntimeThreads(), before);
+}
+
+TEST(ParseWorkerThreads, ReadsTheVariable) {
+  struct Case {
+    std::string value;
+    std::optional<std::size_t> count;
+    std::string message;
+  };
+  const std::string name = "\"TOKIO_WORKER_THREADS\"";
+  const std::vector<Case> cases = {
+      {"4", 4, ""},
+      {"+4", 4, ""},
+      {"1", 1, ""},
+      {"007", 7, ""},
+      {"18446744073709551615", 18446744073709551615u, ""},
+      {"0", std::nullopt, name + " cannot be set to 0"},
+      {"+0", std::nullopt, name + " cannot be set to 0"},
+      {"000", std::nullopt, name + " cannot be set to 0"},
+      {"", std::nullopt, name + " must be usize, error: cannot parse integer from empty string, value: "},
+      {"abc", std::nullopt, name + " must be usize, error: invalid digit found in string, value: abc"},
+      {"+", std::nullopt, name + " must be usize, error: invalid digit found in string, value: +"},
+      {" 4", std::nullopt, name + " must be usize, error: invalid digit found in string, value:  4"},
+      {"4 ", std::nullopt, name + " must be usize, error: invalid digit found in string, value: 4 "},
+      {"-4", std::nullopt, name + " must be usize, error: invalid digit found in string, value: -4"},
+      {"++4", std::nullopt, name + " must be usize, error: invalid digit found in string, value: ++4"},
+      {"18446744073709551616", std::nullopt,
+       name + " must be usize, error: number too large to fit in target type, value: "
+              "18446744073709551616"},
+      {"99999999999999999999x", std::nullopt,
+       name + " must be usize, error: number too large to fit in target type, value: "
+              "99999999999999999999x"},
+      {"\xd9\xa3", std::nullopt,
+       name + " must be usize, error: invalid digit found in string, value: \xd9\xa3"},
+      {"4\xff", std::nullopt, name + " must be valid unicode, error: \"4\\xFF\""},
+      {"\xe2\x82x\"", std::nullopt, name + " must be valid unicode, error: \"\\xE2\\x82x\\\"\""},
+      {"\xed\xa0\x80", std::nullopt, name + " must be valid unicode, error: \"\\xED\\xA0\\x80\""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE("value: " + c.value);
+    auto parsed = ParseWorkerThreads(c.value.c_str());
+    if (c.count) {
+      ASSERT_TRUE(parsed.ok()) << parsed.error();
+      EXPECT_EQ(*parsed, *c.count);
+    } else {
+      ASSERT_FALSE(parsed.ok());
+      EXPECT_EQ(parsed.error(), c.message);
+    }
+  }
+  auto unset = ParseWorkerThreads(nullptr);
+  ASSERT_TRUE(unset.ok());
+  EXPECT_EQ(*unset, AvailableProcessors());
+  EXPECT_GE(AvailableProcessors(), 1u);
+}
+
+TEST(OsError, TextForms) {
+  EXPECT_EQ(OsErrorText(ENOENT), "No such file or directory (os error 2)");
+  EXPECT_EQ(OsErrorDebug(EMFILE),
+            "Os { code: 24, kind: Uncategorized, message: \"Too many open files\" }");
+  EXPECT_EQ(OsErrorDebug(EAGAIN),
+            "Os { code: 11, kind: WouldBlock, message: \"Resource temporarily unavailable\" }");
+  EXPECT_EQ(OsErrorKindName(EPERM), "PermissionDenied");
+  EXPECT_EQ(OsErrorKindName(ENOMEM), "OutOfMemory");
+}
+
+// The only test that touches the process-wide runtime: a bad variable fails the build and
+// leaves it unbuilt; the corrected variable then builds it, once.
+TEST(BindingRuntime, FailedBuildIsRetriedAndTheRuntimeIsKept) {
+  const std::size_t before = SettledRuntimeThreadCount();
+  const std::vector<std::pair<std::string, std::string>> bad = {
+      {"0", "\"TOKIO_WORKER_THREADS\" cannot be set to 0"},
+      {"abc", "\"TOKIO_WORKER_THREADS\" must be usize, error: invalid digit found in string, "
+              "value: abc"},
+      {"", "\"TOKIO_WORKER_THREADS\" must be usize, error: cannot parse integer from empty "
+           "string, value: "},
+  };
+  for (const auto& [value, message] : bad) {
+    SCOPED_TRACE(value);
+    setenv("TOKIO_WORKER_THREADS", value.c_str(), 1);
+    try {
+      BindingRuntime();
+      ADD_FAILURE() << "built with a bad worker count";
+    } catch (const Fault& fault) {
+      EXPECT_EQ(fault.message(), message);
+    }
+    EXPECT_EQ(CountRuntimeThreads(), before);
+  }
+  setenv("TOKIO_WORKER_THREADS", "2", 1);
+  Runtime& runtime = BindingRuntime();
+  EXPECT_EQ(runtime.worker_threads(), 2u);
+  EXPECT_TRUE(Eventually([&] { return CountRuntimeThreads() == before + 2; }));
+  setenv("TOKIO_WORKER_THREADS", "0", 1);  // read at build time only
+  EXPECT_EQ(&BindingRuntime(), &runtime);
+  EXPECT_EQ(runtime.BlockOn(AddOnPool(20, 22)), 42);
+  unsetenv("TOKIO_WORKER_THREADS");
+}
+
+TEST(BindingRuntime, ConcurrentFirstCallersShareOneRuntime) {
+  std::vector<Runtime*> seen(4);
+  std::vector<std::thread> threads;
+  for (auto& slot : seen) threads.emplace_back([&slot] { slot = &BindingRuntime(); });
+  for (auto& t : threads) t.join();
+  for (Runtime* r : seen) EXPECT_EQ(r, seen[0]);
+}
+
+}  // namespace
+}  // namespace qiv::runtime

@@ -1,0 +1,619 @@
+#include <dirent.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "qiv/runtime/runtime.h"
+#include "qiv/signed_envelope/envelope_queue.h"
+#include "qiv/signed_envelope/file_system.h"
+#include "qiv/signed_envelope/queue_error.h"
+
+namespace qiv::envelope {
+namespace {
+
+enum class Step {
+  kStat,
+  kCreateDirAll,
+  kOpenDirectory,
+  kReadDirectory,
+  kReadFile,
+  kCreateExclusive,
+  kAppend,
+  kSync,
+  kClose,
+  kRename,
+  kRemoveFile,
+  kSyncDirectory,
+};
+
+// Passes every call to the POSIX file system, recording which thread made it, and fails (or
+// throws from) the chosen step instead.
+class FaultInjectionFileSystem final : public FileSystem {
+ public:
+  struct Call {
+    Step step;
+    std::thread::id thread;
+  };
+
+  // The next `count` calls of `step` return `error` instead of running.
+  void FailAt(Step step, IoError error, int count = 1) {
+    std::lock_guard lock(mu_);
+    faults_.insert_or_assign(step, Fault{error, count, false});
+  }
+  // The next call of `step` throws, as a job that ends without a result.
+  void ThrowAt(Step step) {
+    std::lock_guard lock(mu_);
+    faults_.insert_or_assign(step, Fault{IoError::JobFailed(), 1, true});
+  }
+  std::vector<Call> calls() const {
+    std::lock_guard lock(mu_);
+    return calls_;
+  }
+  int CountOf(Step step) const {
+    std::lock_guard lock(mu_);
+    return static_cast<int>(std::count_if(calls_.begin(), calls_.end(),
+                                          [&](const Call& c) { return c.step == step; }));
+  }
+
+  // Returns the injected error for this call of `step`, if any.
+  std::optional<IoError> Enter(Step step) {
+    std::lock_guard lock(mu_);
+    calls_.push_back(Call{step, std::this_thread::get_id()});
+    auto it = faults_.find(step);
+    if (it == faults_.end() || it->second.remaining == 0) return std::nullopt;
+    --it->second.remaining;
+    if (it->second.throws) throw std::runtime_error("injected");
+    return it->second.error;
+  }
+
+  Result<void, IoError> Stat(const std::string& path) override {
+    if (auto e = Enter(Step::kStat)) return Err(*e);
+    return base_.Stat(path);
+  }
+  Result<void, IoError> CreateDirAll(const std::string& path) override {
+    if (auto e = Enter(Step::kCreateDirAll)) return Err(*e);
+    return base_.CreateDirAll(path);
+  }
+  Result<std::unique_ptr<DirectoryReader>, IoError> OpenDirectory(
+      const std::string& path) override {
+    if (auto e = Enter(Step::kOpenDirectory)) return Err(*e);
+    auto reader = base_.OpenDirectory(path);
+    if (!reader.ok()) return reader;
+    return std::unique_ptr<DirectoryReader>(new Reader(this, std::move(*reader)));
+  }
+  Result<std::string, IoError> ReadFile(const std::string& path) override {
+    if (auto e = Enter(Step::kReadFile)) return Err(*e);
+    return base_.ReadFile(path);
+  }
+  Result<std::unique_ptr<WritableFile>, IoError> CreateExclusive(
+      const std::string& path) override {
+    if (auto e = Enter(Step::kCreateExclusive)) return Err(*e);
+    auto file = base_.CreateExclusive(path);
+    if (!file.ok()) return file;
+    return std::unique_ptr<WritableFile>(new File(this, std::move(*file)));
+  }
+  Result<void, IoError> Rename(const std::string& from, const std::string& to) override {
+    if (auto e = Enter(Step::kRename)) return Err(*e);
+    return base_.Rename(from, to);
+  }
+  Result<void, IoError> RemoveFile(const std::string& path) override {
+    if (auto e = Enter(Step::kRemoveFile)) return Err(*e);
+    return base_.RemoveFile(path);
+  }
+  Result<void, IoError> SyncDirectory(const std::string& path) override {
+    if (auto e = Enter(Step::kSyncDirectory)) return Err(*e);
+    return base_.SyncDirectory(path);
+  }
+
+ private:
+  struct Fault {
+    IoError error;
+    int remaining;
+    bool throws;
+  };
+
+  class Reader final : public DirectoryReader {
+   public:
+    Reader(FaultInjectionFileSystem* fs, std::unique_ptr<DirectoryReader> base)
+        : fs_(fs), base_(std::move(base)) {}
+    Result<std::optional<std::string>, IoError> Next() override {
+      if (auto e = fs_->Enter(Step::kReadDirectory)) return Err(*e);
+      return base_->Next();
+    }
+
+   private:
+    FaultInjectionFileSystem* fs_;
+    std::unique_ptr<DirectoryReader> base_;
+  };
+
+  class File final : public WritableFile {
+   public:
+    File(FaultInjectionFileSystem* fs, std::unique_ptr<WritableFile> base)
+        : fs_(fs), base_(std::move(base)) {}
+    Result<void, IoError> Append(std::string_view bytes) override {
+      if (auto e = fs_->Enter(Step::kAppend)) {
+        // A partial write first, so that a torn temporary file is what gets left behind.
+        (void)base_->Append(bytes.substr(0, bytes.size() / 2));
+        return Err(*e);
+      }
+      return base_->Append(bytes);
+    }
+    Result<void, IoError> Sync() override {
+      if (auto e = fs_->Enter(Step::kSync)) return Err(*e);
+      return base_->Sync();
+    }
+    Result<void, IoError> Close() override {
+      if (auto e = fs_->Enter(Step::kClose)) return Err(*e);
+      return base_->Close();
+    }
+
+   private:
+    FaultInjectionFileSystem* fs_;
+    std::unique_ptr<WritableFile> base_;
+  };
+
+  FileSystem& base_ = FileSystem::Default();
+  mutable std::mutex mu_;
+  std::map<Step, Fault> faults_;  // guarded by mu_
+  std::vector<Call> calls_;       // guarded by mu_
+};
+
+std::string ReadWhole(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteWhole(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+bool Exists(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
+
+// Every entry of `dir`, hidden ones included, sorted.
+std::vector<std::string> RawEntries(const std::string& dir) {
+  std::vector<std::string> names;
+  DIR* d = opendir(dir.c_str());
+  if (d == nullptr) return names;
+  while (dirent* e = readdir(d)) {
+    const std::string name = e->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  closedir(d);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::vector<std::string> Names(const std::vector<ItemFile>& files) {
+  std::vector<std::string> names;
+  for (const ItemFile& f : files) names.push_back(f.name);
+  return names;
+}
+
+class QueueFsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/qiv_queue_fs_XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    root_ = tmpl;
+    runtime::RuntimeOptions options;
+    options.worker_threads = 1;
+    auto built = runtime::Runtime::Build(options);
+    ASSERT_TRUE(built.ok());
+    runtime_ = std::move(*built);
+  }
+  void TearDown() override {
+    const std::string command = "rm -rf '" + root_ + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+  }
+
+  template <typename T>
+  T Run(runtime::Task<T> task) {
+    return runtime_->BlockOn(std::move(task));
+  }
+
+  std::string Path(std::string_view name) const { return root_ + "/" + std::string(name); }
+
+  std::string root_;
+  std::unique_ptr<runtime::Runtime> runtime_;
+};
+
+TEST(SanitizeQueueId, KeepsAsciiLettersDigitsDashAndUnderscore) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"e1", "e1"},
+      {"0190a1b2-7c3d_X", "0190a1b2-7c3d_X"},
+      {"a/b", "ab"},
+      {"ab", "ab"},
+      {"a.b", "ab"},
+      {"../x", "x"},
+      {"caf\xc3\xa9 1", "caf1"},
+      {"", ""},
+      {"\xc3\xa9", ""},
+      {std::string("a\0b", 3), "ab"},
+      {"A-Z_a~z!0\\9", "A-Z_az09"},
+  };
+  for (const auto& [id, sanitised] : cases) {
+    SCOPED_TRACE(id);
+    EXPECT_EQ(SanitizeQueueId(id), sanitised);
+  }
+}
+
+TEST(EnvelopeQueue, PathsJoinWithOneSeparator) {
+  const std::vector<std::tuple<std::string, std::string, std::string>> cases = {
+      {"q", "e1", "q/e1.json"},
+      {"q/", "e1", "q/e1.json"},
+      {"", "e1", "e1.json"},
+      {"/", "a/b", "/ab.json"},
+      {"q/../q", "\xc3\xa9", "q/../q/.json"},
+  };
+  for (const auto& [dir, id, path] : cases) {
+    SCOPED_TRACE(dir + " " + id);
+    EXPECT_EQ(EnvelopeQueue(dir).ItemPath(id), path);
+  }
+}
+
+TEST(EnvelopeQueue, DefaultDirComesFromHomeAsGiven) {
+  const char* saved = std::getenv("HOME");
+  const std::optional<std::string> saved_home = saved ? std::optional<std::string>(saved) : std::nullopt;
+  const std::vector<std::pair<std::optional<std::string>, std::string>> cases = {
+      {std::nullopt, ".envelope-queue"},
+      {"/home/u", "/home/u/.tolvan/envelope-queue"},
+      {"/home/u/", "/home/u/.tolvan/envelope-queue"},
+      {"/", "/.tolvan/envelope-queue"},
+      {"", ".tolvan/envelope-queue"},
+      {"~/x", "~/x/.tolvan/envelope-queue"},
+      {"/h/\xff", "/h/\xff/.tolvan/envelope-queue"},
+  };
+  for (const auto& [home, dir] : cases) {
+    SCOPED_TRACE(home.value_or("(unset)"));
+    if (home) {
+      setenv("HOME", home->c_str(), 1);
+    } else {
+      unsetenv("HOME");
+    }
+    EXPECT_EQ(EnvelopeQueue::DefaultDir(), dir);
+  }
+  if (saved_home) {
+    setenv("HOME", saved_home->c_str(), 1);
+  } else {
+    unsetenv("HOME");
+  }
+}
+
+TEST(HasJsonExtension, OnlyAnExactJsonExtensionAfterANonLeadingDot) {
+  const std::vector<std::pair<std::string, bool>> cases = {
+      {"a.json", true},  {"x.y.json", true},   {"..json", true},  {".json", false},
+      {"A.JSON", false}, {"a.json.bak", false}, {"a.txt", false},  {"json", false},
+      {"a.jsonx", false}, {"a.", false},        {".a.json.tmp-1-2", false},
+  };
+  for (const auto& [name, kept] : cases) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(HasJsonExtension(name), kept);
+  }
+}
+
+TEST_F(QueueFsTest, PushCreatesParentsAndListReturnsFilesInByteOrder) {
+  const EnvelopeQueue queue(Path("a/b/q"));
+  for (const std::string id : {"b", "a", "A", "a-b", "a0", "a_b"}) {
+    ASSERT_TRUE(Run(queue.PushBytes(id, "{\"id\":\"" + id + "\"}")).ok()) << id;
+  }
+  for (const std::string name : {"notes.txt", ".json", "A.JSON", "a.json.bak", "x.y.json"}) {
+    WriteWhole(Path("a/b/q/" + name), "other");
+  }
+  auto files = Run(queue.ListItemFiles());
+  ASSERT_TRUE(files.ok()) << files.error().ErrorText();
+  EXPECT_EQ(Names(*files), (std::vector<std::string>{"A.json", "a-b.json", "a.json", "a0.json",
+                                                     "a_b.json", "b.json", "x.y.json"}));
+  EXPECT_EQ((*files)[0].path, Path("a/b/q/A.json"));
+  EXPECT_EQ((*files)[0].bytes, "{\"id\":\"A\"}");
+}
+
+TEST_F(QueueFsTest, PushReplacesTheFileOfIdsThatSanitiseAlike) {
+  const EnvelopeQueue queue(root_);
+  ASSERT_TRUE(Run(queue.PushBytes("a/b", "first, longer content")).ok());
+  ASSERT_TRUE(Run(queue.PushBytes("a.b", "second")).ok());
+  EXPECT_EQ(RawEntries(root_), (std::vector<std::string>{"ab.json"}));
+  EXPECT_EQ(ReadWhole(Path("ab.json")), "second");
+}
+
+TEST_F(QueueFsTest, ItemFileGetsMode666LessTheUmask) {
+  const EnvelopeQueue queue(root_);
+  for (const mode_t mask : {022, 077, 0}) {
+    SCOPED_TRACE(mask);
+    const mode_t saved = umask(mask);
+    const auto pushed = Run(queue.PushBytes("e1", "x"));
+    umask(saved);
+    ASSERT_TRUE(pushed.ok());
+    struct stat st;
+    ASSERT_EQ(stat(Path("e1.json").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
+  }
+}
+
+TEST_F(QueueFsTest, ListReadsDirectoriesOfManyChunks) {
+  const EnvelopeQueue queue(root_);
+  std::vector<std::string> expected;
+  for (int i = 0; i < 70; ++i) {
+    const std::string id = "i" + std::to_string(100 + i);
+    WriteWhole(Path(id + ".json"), id);
+    WriteWhole(Path(id + ".txt"), id);
+    expected.push_back(id + ".json");
+  }
+  auto files = Run(queue.ListItemFiles());
+  ASSERT_TRUE(files.ok());
+  EXPECT_EQ(Names(*files), expected);
+}
+
+TEST_F(QueueFsTest, MissingDirectoryListsEmptyAndDropsNothing) {
+  const EnvelopeQueue queue(Path("missing/q"));
+  auto files = Run(queue.ListItemFiles());
+  ASSERT_TRUE(files.ok());
+  EXPECT_TRUE(files->empty());
+  EXPECT_TRUE(Run(queue.DropItem("e1")).ok());
+  EXPECT_FALSE(Exists(Path("missing")));
+}
+
+TEST_F(QueueFsTest, QueuePathThatIsARegularFile) {
+  WriteWhole(Path("file"), "not a directory");
+  const EnvelopeQueue queue(Path("file"));
+  auto pushed = Run(queue.PushBytes("e1", "x"));
+  ASSERT_FALSE(pushed.ok());
+  EXPECT_EQ(pushed.error(), QueueError::Io(Path("file/e1.json"), IoError::FromErrno(ENOTDIR)));
+  EXPECT_EQ(pushed.error().ErrorText(), "Not a directory (os error 20)");
+  auto listed = Run(queue.ListItemFiles());
+  ASSERT_FALSE(listed.ok());
+  EXPECT_EQ(listed.error(), QueueError::Io(Path("file"), IoError::FromErrno(ENOTDIR)));
+  EXPECT_TRUE(Run(queue.DropItem("e1")).ok());
+  EXPECT_EQ(ReadWhole(Path("file")), "not a directory");
+}
+
+TEST_F(QueueFsTest, EmptyPathMeansTheCurrentDirectory) {
+  char saved[4096];
+  ASSERT_NE(getcwd(saved, sizeof saved), nullptr);
+  ASSERT_EQ(chdir(root_.c_str()), 0);
+  const EnvelopeQueue queue("");
+  const auto pushed = Run(queue.PushBytes("e1", "x"));
+  const bool written = Exists(Path("e1.json"));
+  auto listed = Run(queue.ListItemFiles());
+  const auto dropped = Run(queue.DropItem("e1"));
+  ASSERT_EQ(chdir(saved), 0);
+  EXPECT_TRUE(pushed.ok());
+  EXPECT_TRUE(written);
+  ASSERT_TRUE(listed.ok());
+  EXPECT_TRUE(listed->empty());
+  EXPECT_TRUE(dropped.ok());
+  EXPECT_EQ(RawEntries(root_), std::vector<std::string>{});
+}
+
+TEST_F(QueueFsTest, NulInThePath) {
+  const std::string dir = Path(std::string("q\0x", 3));
+  const EnvelopeQueue queue(dir);
+  auto pushed = Run(queue.PushBytes("e1", "x"));
+  ASSERT_FALSE(pushed.ok());
+  EXPECT_EQ(pushed.error(), QueueError::Io(dir, IoError::NulInPath()));
+  EXPECT_EQ(pushed.error().ErrorText(), "file name contained an unexpected NUL byte");
+  auto listed = Run(queue.ListItemFiles());
+  ASSERT_TRUE(listed.ok());
+  EXPECT_TRUE(listed->empty());
+  EXPECT_TRUE(Run(queue.DropItem("e1")).ok());
+  EXPECT_EQ(RawEntries(root_), std::vector<std::string>{});
+}
+
+TEST_F(QueueFsTest, SubDirectoryNamedLikeAnItemFailsTheList) {
+  const EnvelopeQueue queue(root_);
+  ASSERT_TRUE(Run(queue.PushBytes("a", "x")).ok());
+  ASSERT_EQ(mkdir(Path("x.json").c_str(), 0777), 0);
+  auto listed = Run(queue.ListItemFiles());
+  ASSERT_FALSE(listed.ok());
+  EXPECT_EQ(listed.error(), QueueError::Io(Path("x.json"), IoError::FromErrno(EISDIR)));
+  EXPECT_EQ(listed.error().ErrorText(), "Is a directory (os error 21)");
+}
+
+TEST_F(QueueFsTest, DropRemovesTheFileAndSucceedsTwice) {
+  const EnvelopeQueue queue(root_);
+  ASSERT_TRUE(Run(queue.PushBytes("e1", "x")).ok());
+  ASSERT_TRUE(Run(queue.PushBytes("", "nameless")).ok());
+  EXPECT_TRUE(Run(queue.DropItem("e1")).ok());
+  EXPECT_TRUE(Run(queue.DropItem("e1")).ok());
+  EXPECT_EQ(RawEntries(root_), std::vector<std::string>{".json"});
+  EXPECT_TRUE(Run(queue.DropItem("\xc3\xa9")).ok());  // sanitises to nothing: ".json"
+  EXPECT_EQ(RawEntries(root_), std::vector<std::string>{});
+}
+
+TEST_F(QueueFsTest, DropRemovesASymbolicLinkNotItsTarget) {
+  const EnvelopeQueue queue(Path("q"));
+  ASSERT_TRUE(Run(queue.PushBytes("x", "x")).ok());
+  WriteWhole(Path("target"), "kept");
+  ASSERT_EQ(symlink(Path("target").c_str(), Path("q/e1.json").c_str()), 0);
+  EXPECT_TRUE(Run(queue.DropItem("e1")).ok());
+  EXPECT_FALSE(Exists(Path("q/e1.json")));
+  EXPECT_EQ(ReadWhole(Path("target")), "kept");
+}
+
+TEST_F(QueueFsTest, StatusChecksRunInlineAndEveryOtherStepOnThePool) {
+  FaultInjectionFileSystem fs;
+  const EnvelopeQueue queue(Path("q"), fs);
+  ASSERT_TRUE(Run(queue.PushBytes("e1", "x")).ok());
+  ASSERT_TRUE(Run(queue.ListItemFiles()).ok());
+  ASSERT_TRUE(Run(queue.DropItem("e1")).ok());
+  const auto caller = std::this_thread::get_id();
+  int inline_stats = 0;
+  for (const auto& call : fs.calls()) {
+    if (call.step == Step::kStat) {
+      EXPECT_EQ(call.thread, caller);
+      ++inline_stats;
+    } else {
+      EXPECT_NE(call.thread, caller) << static_cast<int>(call.step);
+    }
+  }
+  EXPECT_EQ(inline_stats, 3);  // push's directory, list's directory, drop's item
+}
+
+TEST_F(QueueFsTest, FailedWriteLeavesTheEarlierItemAndNoTemporaryFile) {
+  struct Case {
+    const char* label;
+    Step step;
+    std::optional<IoError> error;  // nullopt: the step throws (a job without result)
+    IoError reported;
+  };
+  const std::vector<Case> cases = {
+      {"create", Step::kCreateExclusive, IoError::FromErrno(ENOSPC), IoError::FromErrno(ENOSPC)},
+      {"append", Step::kAppend, IoError::FromErrno(EIO), IoError::FromErrno(EIO)},
+      {"append zero", Step::kAppend, IoError::WriteZero(), IoError::WriteZero()},
+      {"sync", Step::kSync, IoError::FromErrno(EIO), IoError::FromErrno(EIO)},
+      {"close", Step::kClose, IoError::FromErrno(EDQUOT), IoError::FromErrno(EDQUOT)},
+      {"rename", Step::kRename, IoError::FromErrno(EXDEV), IoError::FromErrno(EXDEV)},
+      {"job throws", Step::kAppend, std::nullopt, IoError::JobFailed()},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    FaultInjectionFileSystem fs;
+    const std::string dir = Path(c.label);
+    const EnvelopeQueue queue(dir, fs);
+    ASSERT_TRUE(Run(queue.PushBytes("e1", "earlier")).ok());
+    if (c.error) {
+      fs.FailAt(c.step, *c.error);
+    } else {
+      fs.ThrowAt(c.step);
+    }
+    auto pushed = Run(queue.PushBytes("e1", "later bytes"));
+    ASSERT_FALSE(pushed.ok());
+    EXPECT_EQ(pushed.error(), QueueError::Io(dir + "/e1.json", c.reported));
+    EXPECT_EQ(RawEntries(dir), std::vector<std::string>{"e1.json"});
+    EXPECT_EQ(ReadWhole(dir + "/e1.json"), "earlier");
+    auto listed = Run(queue.ListItemFiles());
+    ASSERT_TRUE(listed.ok());
+    EXPECT_EQ(Names(*listed), std::vector<std::string>{"e1.json"});
+  }
+}
+
+TEST_F(QueueFsTest, FailedWriteOfANewItemLeavesNoFile) {
+  FaultInjectionFileSystem fs;
+  const EnvelopeQueue queue(root_, fs);
+  fs.FailAt(Step::kSync, IoError::FromErrno(EIO));
+  ASSERT_FALSE(Run(queue.PushBytes("e1", "x")).ok());
+  EXPECT_EQ(RawEntries(root_), std::vector<std::string>{});
+}
+
+TEST_F(QueueFsTest, FailedDirectorySyncIsReportedAfterTheItemIsInPlace) {
+  FaultInjectionFileSystem fs;
+  const EnvelopeQueue queue(root_, fs);
+  fs.FailAt(Step::kSyncDirectory, IoError::FromErrno(EIO));
+  auto pushed = Run(queue.PushBytes("e1", "x"));
+  ASSERT_FALSE(pushed.ok());
+  EXPECT_EQ(pushed.error(), QueueError::Io(Path("e1.json"), IoError::FromErrno(EIO)));
+  EXPECT_EQ(RawEntries(root_), std::vector<std::string>{"e1.json"});
+}
+
+TEST_F(QueueFsTest, TakenTemporaryNameIsSkipped) {
+  FaultInjectionFileSystem fs;
+  const EnvelopeQueue queue(root_, fs);
+  fs.FailAt(Step::kCreateExclusive, IoError::FromErrno(EEXIST), 3);
+  ASSERT_TRUE(Run(queue.PushBytes("e1", "x")).ok());
+  EXPECT_EQ(fs.CountOf(Step::kCreateExclusive), 4);
+  EXPECT_EQ(ReadWhole(Path("e1.json")), "x");
+}
+
+TEST_F(QueueFsTest, LongIdsStillGetATemporaryName) {
+  const EnvelopeQueue queue(root_);
+  const std::string id(250, 'a');  // 255 bytes with ".json"
+  ASSERT_TRUE(Run(queue.PushBytes(id, "x")).ok());
+  EXPECT_EQ(RawEntries(root_), std::vector<std::string>{id + ".json"});
+  auto too_long = Run(queue.PushBytes(id + "a", "x"));
+  ASSERT_FALSE(too_long.ok());
+  EXPECT_EQ(too_long.error(),
+            QueueError::Io(Path(id + "a.json"), IoError::FromErrno(ENAMETOOLONG)));
+  EXPECT_EQ(RawEntries(root_), std::vector<std::string>{id + ".json"});
+}
+
+TEST_F(QueueFsTest, FailuresOfTheOtherStepsCarryTheirPath) {
+  struct Case {
+    const char* label;
+    Step step;
+    bool throws;
+    std::function<runtime::Task<Result<void, QueueError>>(const EnvelopeQueue&)> op;
+    std::string path;  // relative to the queue directory's parent
+    IoError reported;
+  };
+  const auto push = [](const EnvelopeQueue& q) { return q.PushBytes("e1", "x"); };
+  const auto list = [](const EnvelopeQueue& q) -> runtime::Task<Result<void, QueueError>> {
+    auto listed = co_await q.ListItemFiles();
+    if (!listed.ok()) co_return Err(listed.error());
+    co_return Result<void, QueueError>();
+  };
+  const auto drop = [](const EnvelopeQueue& q) { return q.DropItem("e1"); };
+  const std::vector<Case> cases = {
+      {"create dir", Step::kCreateDirAll, false, push, "new", IoError::FromErrno(EACCES)},
+      {"create dir job", Step::kCreateDirAll, true, push, "new", IoError::JobFailed()},
+      {"open dir", Step::kOpenDirectory, false, list, "q", IoError::FromErrno(EACCES)},
+      {"open dir job", Step::kOpenDirectory, true, list, "q", IoError::JobFailed()},
+      {"read entry", Step::kReadDirectory, false, list, "q", IoError::FromErrno(EIO)},
+      {"read file", Step::kReadFile, false, list, "q/a.json", IoError::FromErrno(EIO)},
+      {"read file job", Step::kReadFile, true, list, "q/a.json", IoError::JobFailed()},
+      {"remove", Step::kRemoveFile, false, drop, "q/e1.json", IoError::FromErrno(EPERM)},
+      {"remove job", Step::kRemoveFile, true, drop, "q/e1.json", IoError::JobFailed()},
+  };
+  ASSERT_EQ(mkdir(Path("q").c_str(), 0777), 0);
+  WriteWhole(Path("q/a.json"), "a");
+  WriteWhole(Path("q/e1.json"), "e1");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    FaultInjectionFileSystem fs;
+    const EnvelopeQueue queue(c.step == Step::kCreateDirAll ? Path("new") : Path("q"), fs);
+    if (c.throws) {
+      fs.ThrowAt(c.step);
+    } else {
+      fs.FailAt(c.step, c.reported);
+    }
+    auto result = Run(c.op(queue));
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(result.error(), QueueError::Io(Path(c.path), c.reported));
+    EXPECT_EQ(result.error().ErrorText(), c.reported.ToString());
+  }
+  EXPECT_EQ(RawEntries(Path("q")), (std::vector<std::string>{"a.json", "e1.json"}));
+}
+
+TEST_F(QueueFsTest, VisitorErrorStopsTheListingBeforeTheNextRead) {
+  FaultInjectionFileSystem fs;
+  const EnvelopeQueue queue(root_, fs);
+  WriteWhole(Path("a.json"), "not json");
+  WriteWhole(Path("b.json"), "{}");
+  std::vector<std::string> seen;
+  auto listed = Run(queue.VisitItemFiles([&](ItemFile file) -> Result<void, QueueError> {
+    seen.push_back(file.name);
+    return Err(QueueError::Json("expected value at line 1 column 1"));
+  }));
+  ASSERT_FALSE(listed.ok());
+  EXPECT_EQ(listed.error(), QueueError::Json("expected value at line 1 column 1"));
+  EXPECT_EQ(listed.error().ErrorText(), "expected value at line 1 column 1");
+  EXPECT_EQ(seen, std::vector<std::string>{"a.json"});
+  EXPECT_EQ(fs.CountOf(Step::kReadFile), 1);
+}
+
+TEST(IoError, TextForms) {
+  EXPECT_EQ(IoError::FromErrno(ENOENT).ToString(), "No such file or directory (os error 2)");
+  EXPECT_EQ(IoError::NulInPath().ToString(), "file name contained an unexpected NUL byte");
+  EXPECT_EQ(IoError::WriteZero().ToString(), "failed to write whole buffer");
+  EXPECT_EQ(IoError::JobFailed().ToString(), "background task failed");
+  EXPECT_EQ(IoError::FromErrno(ENOENT).code(), ENOENT);
+  EXPECT_EQ(IoError::JobFailed().code(), 0);
+}
+
+}  // namespace
+}  // namespace qiv::envelope
