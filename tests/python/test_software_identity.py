@@ -176,3 +176,34 @@ def test_secret_bytes_is_a_fresh_copy():
 
 def test_registered_in_module():
     assert qiv_protocol.SoftwareIdentity.__module__ == "qiv_protocol"
+
+
+# --- seed wipe -------------------------------------------------------------------------------
+# _qiv_identity_probe wraps the identity value with the module's own class traits and release
+# path, and snapshots each object's storage as it goes back to the interpreter.
+
+
+def test_release_wipes_the_seed_but_not_the_public_key():
+    import gc
+
+    import _qiv_identity_probe as probe
+
+    seed = bytes(range(100, 132))
+    public_key = base64.b64decode(SoftwareIdentity.from_seed(seed).descriptor().public_key_b64 + "=")
+    identity = probe.SoftwareIdentity.from_seed(seed)
+    live = probe.storage(identity)
+    assert seed in live and public_key in live
+    del identity
+    gc.collect()
+    released = probe.released_storage()
+    assert len(released) == len(live)
+    assert seed not in released
+    assert bytes(32) in released
+    assert public_key in released
+
+
+def test_failed_allocation_raises_its_memory_error():
+    import _qiv_identity_probe as probe
+
+    with pytest.raises(MemoryError):
+        probe.from_seed_into_failing_type(SEED)
