@@ -1,11 +1,14 @@
 // PeerIdentityDescriptor: read from JSON or taken from an identity; verifies signatures.
 #include "peer_identity_descriptor_class.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "attestation_chain_class.h"
+#include "machinery/record_json.h"
 #include "module_members.h"
+#include "protocol_address_class.h"
 #include "qiv/primitives/fingerprint.h"
 #include "qiv/primitives/surface.h"
 #include "qiv/primitives/verify.h"
@@ -25,6 +28,10 @@ constexpr char kDoc[] =
     "threshold). Backend Python signs acts by dispatching to vesk, never\n"
     "by holding a key in its own address space.";
 
+constexpr char kAddressDoc[] =
+    "address($self)\n--\n\n"
+    "The address this descriptor publishes under\n"
+    "(`tvq://body/peer/<fingerprint>`).";
 constexpr char kFingerprintOfDoc[] =
     "fingerprint_of(public_key_bytes)\n--\n\n"
     "Compute the canonical fingerprint for a raw Ed25519 public key.\n"
@@ -34,6 +41,10 @@ constexpr char kVerifyDoc[] =
     "Verify that `signature_bytes` is a valid signature over `payload`\n"
     "under this descriptor's public key. Raises `ValueError` on\n"
     "mismatch or malformed inputs; returns `None` on success.";
+
+// The writer of this record cannot fail, so the serialise message is never seen.
+using DescriptorJson =
+    RecordJson<PeerIdentityDescriptor, "serialize", "invalid PeerIdentityDescriptor JSON">;
 
 // Length first, then the point; the fingerprint is of the bytes as given.
 PyResult<std::string> FingerprintOfKey(Bytes public_key_bytes) {
@@ -68,6 +79,11 @@ const AttestationChain& Attestation(const PeerIdentityDescriptor& self) {
   return self.attestation();
 }
 const std::string& CreatedAt(const PeerIdentityDescriptor& self) { return self.created_at(); }
+const std::optional<ProtocolAddress>& SupersededBy(const PeerIdentityDescriptor& self) {
+  return self.superseded_by();
+}
+
+ProtocolAddress Address(const PeerIdentityDescriptor& self) { return self.Address(); }
 
 std::string Repr(const PeerIdentityDescriptor& self) {
   std::string out = "PeerIdentityDescriptor(fingerprint=";
@@ -83,9 +99,14 @@ std::string Repr(const PeerIdentityDescriptor& self) {
 const ClassDef& PeerIdentityDescriptorClass() {
   static const Class<PeerIdentityDescriptor> def =
       Class<PeerIdentityDescriptor>(kDoc)
+          .StaticMethod<DescriptorJson::FromJson>("from_json", kFromJsonDoc, {"s"})
+          .Method<DescriptorJson::ToJson>("to_json", kToJsonDoc)
+          .StaticMethod<DescriptorJson::FromDict>("from_dict", kFromDictDoc, {"d"})
+          .Method<DescriptorJson::ToDict>("to_dict", kToDictDoc)
           .StaticMethod<FingerprintOfKey>("fingerprint_of", kFingerprintOfDoc,
                                           {"public_key_bytes"})
           .Method<Verify>("verify", kVerifyDoc, {"payload", "signature_bytes"})
+          .Method<Address>("address", kAddressDoc)
           .Getter<Fingerprint>("fingerprint")
           .Getter<PublicKeyB64>("public_key_b64")
           .Getter<SurfaceOf>("surface")
@@ -93,6 +114,7 @@ const ClassDef& PeerIdentityDescriptorClass() {
           .Getter<HardwareAttested>("hardware_attested")
           .Getter<Attestation>("attestation")
           .Getter<CreatedAt>("created_at")
+          .Getter<SupersededBy>("superseded_by")
           .Repr<Repr>()
           .Equality();
   return def;
