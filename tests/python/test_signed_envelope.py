@@ -350,3 +350,32 @@ def test_frozen():
     with pytest.raises(AttributeError):
         e.exchange_id = "x"
     assert not hasattr(e, "__dict__")
+
+
+def test_first_datetime_lookup_from_many_threads_at_once():
+    # A fresh process, so that the datetime lookup has not happened yet; the threads must all
+    # get their values and none may deadlock on the lookup in progress.
+    script = """
+import threading
+from qiv_protocol import SignedEnvelope
+text = (
+    '{"exchange_id":"e1","peer_self":["body","t","r"],"direction":"outbound",'
+    '"request_hash":"h1","our_signature":"s1","opened_at":"2024-03-05T07:08:09.5Z",'
+    '"protocol_hint":"tcp","counterparty_identifier":"c1"}'
+)
+e = SignedEnvelope.from_json(text)
+barrier = threading.Barrier(8)
+results = []
+def read():
+    barrier.wait()
+    results.append(e.opened_at.isoformat())
+threads = [threading.Thread(target=read) for _ in range(8)]
+for t in threads: t.start()
+for t in threads: t.join()
+print(sorted(set(results)), len(results))
+"""
+    path = os.pathsep.join(p for p in sys.path if p)
+    run = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True,
+                         timeout=60, env=dict(os.environ, PYTHONPATH=path))
+    assert run.returncode == 0, run.stderr
+    assert run.stdout == "['2024-03-05T07:08:09.500000+00:00'] 8\n"
