@@ -13,7 +13,7 @@
 
 // X(<Class>) for each class, in registration order.
 #define QIV_PROTOCOL_CLASSES(X)   \
-  /* X(ProtocolAddress) */        \
+  X(ProtocolAddress)              \
   /* X(CounterpartyInfo) */       \
   /* X(SignedEnvelope) */         \
   /* X(AttestationChain) */       \
