@@ -4,11 +4,14 @@
 #include <string>
 #include <string_view>
 
+#include "machinery/record_json.h"
 #include "module_members.h"
 #include "qiv/primitives/anchor_kind.h"
 
 namespace qiv::py {
 namespace {
+
+using ProofJson = RecordJson<AnchorProof, "serialize AnchorProof", "invalid AnchorProof JSON">;
 
 constexpr char kDoc[] =
     "Result of verifying an `AnchorReceipt` against the external anchor.\n"
@@ -37,15 +40,20 @@ std::string Repr(const AnchorProof& self) {
 }  // namespace
 
 const ClassDef& AnchorProofClass() {
-  static const Class<AnchorProof> def = Class<AnchorProof>(kDoc)
-                                            .Getter<AnchorId>("anchor_id")
-                                            .Getter<Kind>("anchor_kind")
-                                            .Getter<MerkleRootHex>("merkle_root_hex")
-                                            .Getter<Confirmed>("confirmed")
-                                            .Getter<AuthoritativeTime>("authoritative_time")
-                                            .Getter<Detail>("detail")
-                                            .Repr<Repr>()
-                                            .Equality();
+  static const Class<AnchorProof> def =
+      Class<AnchorProof>(kDoc)
+          .StaticMethod<ProofJson::FromJson>("from_json", kFromJsonDoc, {"s"})
+          .Method<ProofJson::ToJson>("to_json", kToJsonDoc)
+          .StaticMethod<ProofJson::FromDict>("from_dict", kFromDictDoc, {"d"})
+          .Method<ProofJson::ToDict>("to_dict", kToDictDoc)
+          .Getter<AnchorId>("anchor_id")
+          .Getter<Kind>("anchor_kind")
+          .Getter<MerkleRootHex>("merkle_root_hex")
+          .Getter<Confirmed>("confirmed")
+          .Getter<AuthoritativeTime>("authoritative_time")
+          .Getter<Detail>("detail")
+          .Repr<Repr>()
+          .Equality();
   return def;
 }
 

@@ -4,11 +4,15 @@
 #include <string>
 #include <string_view>
 
+#include "machinery/record_json.h"
 #include "module_members.h"
 #include "qiv/primitives/anchor_kind.h"
 
 namespace qiv::py {
 namespace {
+
+using ReceiptJson =
+    RecordJson<AnchorReceipt, "serialize AnchorReceipt", "invalid AnchorReceipt JSON">;
 
 constexpr char kDoc[] =
     "Receipt returned when a Merkle root is submitted to an external\n"
@@ -40,16 +44,21 @@ std::string Repr(const AnchorReceipt& self) {
 }  // namespace
 
 const ClassDef& AnchorReceiptClass() {
-  static const Class<AnchorReceipt> def = Class<AnchorReceipt>(kDoc)
-                                              .Getter<AnchorId>("anchor_id")
-                                              .Getter<Kind>("anchor_kind")
-                                              .Getter<MerkleRootHex>("merkle_root_hex")
-                                              .Getter<SubmissionRef>("submission_ref")
-                                              .Getter<SubmittedAt>("submitted_at")
-                                              .Getter<ExpectedFinalityAt>("expected_finality_at")
-                                              .Getter<ProofB64>("proof_b64")
-                                              .Repr<Repr>()
-                                              .Equality();
+  static const Class<AnchorReceipt> def =
+      Class<AnchorReceipt>(kDoc)
+          .StaticMethod<ReceiptJson::FromJson>("from_json", kFromJsonDoc, {"s"})
+          .Method<ReceiptJson::ToJson>("to_json", kToJsonDoc)
+          .StaticMethod<ReceiptJson::FromDict>("from_dict", kFromDictDoc, {"d"})
+          .Method<ReceiptJson::ToDict>("to_dict", kToDictDoc)
+          .Getter<AnchorId>("anchor_id")
+          .Getter<Kind>("anchor_kind")
+          .Getter<MerkleRootHex>("merkle_root_hex")
+          .Getter<SubmissionRef>("submission_ref")
+          .Getter<SubmittedAt>("submitted_at")
+          .Getter<ExpectedFinalityAt>("expected_finality_at")
+          .Getter<ProofB64>("proof_b64")
+          .Repr<Repr>()
+          .Equality();
   return def;
 }
 
