@@ -58,13 +58,13 @@ PyResult<AnchorReceipt> Submit(const HeldMockAnchor& self, Bytes merkle_root) {
   }
   MerkleRoot root;
   std::copy(merkle_root.begin(), merkle_root.end(), root.begin());
-  auto receipt = BlockOnBindingRuntime(SubmitTask(self.anchor(), root));
+  auto receipt = RunBlocking([&] { return SubmitTask(self.anchor(), root); });
   if (!receipt.ok()) return Err(AnchorErrorToException(std::move(receipt).error()));
   return std::move(receipt).value();
 }
 
 PyResult<AnchorProof> Verify(const HeldMockAnchor& self, const AnchorReceipt& receipt) {
-  auto proof = BlockOnBindingRuntime(VerifyTask(self.anchor(), receipt));
+  auto proof = RunBlocking([&] { return VerifyTask(self.anchor(), receipt); });
   if (!proof.ok()) return Err(AnchorErrorToException(std::move(proof).error()));
   return std::move(proof).value();
 }
