@@ -16,9 +16,9 @@
   X(ProtocolAddress)              \
   /* X(CounterpartyInfo) */       \
   /* X(SignedEnvelope) */         \
-  /* X(AttestationChain) */       \
-  /* X(PeerIdentityDescriptor) */ \
-  /* X(SoftwareIdentity) */       \
+  X(AttestationChain)             \
+  X(PeerIdentityDescriptor)       \
+  X(SoftwareIdentity)             \
   X(AnchorReceipt)                \
   X(AnchorProof)                  \
   X(MockAnchor)                   \
