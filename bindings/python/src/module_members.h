@@ -19,9 +19,9 @@
   X(AttestationChain) \
   X(PeerIdentityDescriptor) \
   X(SoftwareIdentity) \
-  /* X(AnchorReceipt) */ \
-  /* X(AnchorProof) */ \
-  /* X(MockAnchor) */ \
+  X(AnchorReceipt) \
+  X(AnchorProof) \
+  X(MockAnchor) \
   /* X(EnvelopeQueue) */ \
   /* X(QueuedItem) */
 
