@@ -22,7 +22,7 @@
   /* X(AnchorReceipt) */          \
   /* X(AnchorProof) */            \
   /* X(MockAnchor) */             \
-  /* X(EnvelopeQueue) */          \
+  X(EnvelopeQueue)                \
   /* X(QueuedItem) */
 
 namespace qiv::py {
