@@ -13,9 +13,9 @@
 
 // X(<Class>) for each class, in registration order.
 #define QIV_PROTOCOL_CLASSES(X)   \
-  /* X(ProtocolAddress) */        \
-  /* X(CounterpartyInfo) */       \
-  /* X(SignedEnvelope) */         \
+  X(ProtocolAddress)              \
+  X(CounterpartyInfo)             \
+  X(SignedEnvelope)               \
   /* X(AttestationChain) */       \
   /* X(PeerIdentityDescriptor) */ \
   /* X(SoftwareIdentity) */       \
