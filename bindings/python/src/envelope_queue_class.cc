@@ -2,10 +2,14 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "blocking_call.h"
 #include "module_members.h"
 #include "queue_error_exception.h"
+#include "queued_item_class.h"
+#include "signed_envelope_class.h"
 
 namespace qiv::py {
 namespace {
@@ -24,6 +28,20 @@ constexpr char kClassDoc[] =
 EnvelopeQueue New(std::string_view dir) { return EnvelopeQueue(std::string(dir)); }
 
 EnvelopeQueue Default() { return EnvelopeQueue(EnvelopeQueue::DefaultDir()); }
+
+PyResult<void> Push(const EnvelopeQueue& self, std::string_view pair_class,
+                    const envelope::SignedEnvelope& envelope) {
+  auto pushed = RunBlocking([&] { return self.Push(pair_class, envelope); });
+  if (!pushed.ok()) return Err(QueueErrorToException(pushed.error()));
+  return {};
+}
+
+// A new list of new QueuedItem objects, each taking over its item; no partial list on failure.
+PyResult<std::vector<envelope::QueuedItem>> List(const EnvelopeQueue& self) {
+  auto listed = RunBlocking([&] { return self.List(); });
+  if (!listed.ok()) return Err(QueueErrorToException(listed.error()));
+  return *std::move(listed);
+}
 
 PyResult<void> DropItem(const EnvelopeQueue& self, std::string_view queue_id) {
   auto dropped = RunBlocking([&] { return self.DropItem(queue_id); });
@@ -48,6 +66,14 @@ const ClassDef& EnvelopeQueueClass() {
           .Constructor<New>({"dir"})
           .StaticMethod<Default>("default",
                                  "default()\n--\n\nBind to the kernel's default directory.")
+          .Method<Push>("push",
+                        "push($self, pair_class, envelope)\n--\n\n"
+                        "Spill an envelope into the queue. Raises `IOError` on filesystem\n"
+                        "failure or `ValueError` on JSON serialisation failure.",
+                        {"pair_class", "envelope"})
+          .Method<List>("list",
+                        "list($self)\n--\n\n"
+                        "Enumerate queued items in emission order (UUIDv7 prefix sort).")
           .Method<DropItem>("drop_item",
                             "drop_item($self, queue_id)\n--\n\n"
                             "Drop an item after successful re-emission.",

@@ -23,7 +23,7 @@
   /* X(AnchorProof) */            \
   /* X(MockAnchor) */             \
   X(EnvelopeQueue)                \
-  /* X(QueuedItem) */
+  X(QueuedItem)
 
 namespace qiv::py {
 
