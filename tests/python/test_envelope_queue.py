@@ -10,11 +10,13 @@ import pathlib
 import subprocess
 import sys
 import textwrap
+import threading
+import time
 
 import pytest
 
 import qiv_protocol
-from qiv_protocol import EnvelopeQueue
+from qiv_protocol import EnvelopeQueue, QueuedItem, SignedEnvelope
 
 MODULE_DIR = os.path.dirname(qiv_protocol.__file__)
 
@@ -36,7 +38,7 @@ CHILD_PRELUDE = textwrap.dedent(
     """
     import json, os, sys, threading, time
     import qiv_protocol
-    from qiv_protocol import EnvelopeQueue
+    from qiv_protocol import EnvelopeQueue, QueuedItem, SignedEnvelope
 
     def runtime_threads():
         names = []
@@ -290,6 +292,337 @@ def test_docstrings_and_signatures():
     assert EnvelopeQueue.drop_item.__doc__ == "Drop an item after successful re-emission."
 
 
+# --- push and list ------------------------------------------------------------------------
+
+E1 = (
+    '{"exchange_id":"e1","peer_self":{"class":"body","type":"t","ref":"r"},'
+    '"direction":"outbound","request_hash":"h1","our_signature":"s1",'
+    '"opened_at":"2024-03-05T07:08:09Z","protocol_hint":"tcp","counterparty_identifier":"c1"}'
+)
+
+E1_FILE = b"""{
+  "queue_id": "e1",
+  "pair_class": "routing",
+  "envelope": {
+    "exchange_id": "e1",
+    "peer_self": {
+      "class": "body",
+      "type": "t",
+      "ref": "r"
+    },
+    "direction": "outbound",
+    "request_hash": "h1",
+    "our_signature": "s1",
+    "opened_at": "2024-03-05T07:08:09Z",
+    "protocol_hint": "tcp",
+    "counterparty_identifier": "c1"
+  }
+}"""
+
+
+def envelope(exchange_id="e1", **fields):
+    data = json.loads(E1)
+    data["exchange_id"] = exchange_id
+    data.update(fields)
+    return SignedEnvelope.from_json(json.dumps(data))
+
+
+def item_file(queue_id, pair_class="routing", exchange_id=None):
+    data = {"queue_id": queue_id, "pair_class": pair_class,
+            "envelope": json.loads(envelope(exchange_id or queue_id).to_json())}
+    return json.dumps(data, indent=2)
+
+
+def test_push_writes_the_item_file_and_list_reads_it(tmp_path):
+    q = EnvelopeQueue(str(tmp_path / "a" / "b"))
+    env = envelope()
+    assert q.push("routing", env) is None
+    assert os.listdir(tmp_path / "a" / "b") == ["e1.json"]
+    assert (tmp_path / "a" / "b" / "e1.json").read_bytes() == E1_FILE
+    (item,) = q.list()
+    assert type(item) is QueuedItem
+    assert item.queue_id == env.exchange_id == "e1"
+    assert item.pair_class == "routing"
+    assert item.envelope == env
+    assert item.envelope is not item.envelope
+    assert repr(item) == 'QueuedItem(queue_id="e1", pair_class="routing")'
+    # The envelope is copied: the list's items are new objects every time.
+    (again,) = q.list()
+    assert again is not item and again != item
+
+
+def test_push_keeps_every_field_and_takes_any_pair_class(tmp_path):
+    env = envelope(
+        "id\"\n\u00e9",
+        peer_counterparty={"class": "pair", "type": "u", "ref": "v/w"},
+        direction="inbound",
+        response_hash="",
+        counterparty_signature="cs",
+        closed_at="2016-12-31T23:59:60.5Z",
+    )
+    q = EnvelopeQueue(str(tmp_path))
+    q.push(pair_class="not a pair class \u0301", envelope=env)
+    (item,) = q.list()
+    assert item.envelope == env
+    assert item.queue_id == "id\"\n\u00e9"
+    assert item.pair_class == "not a pair class \u0301"
+    assert repr(item) == 'QueuedItem(queue_id="id\\"\\n\u00e9", pair_class="not a pair class \\u{301}")'
+    assert os.listdir(tmp_path) == ["id.json"]
+
+
+@pytest.mark.parametrize(
+    "exchange_id, file_name",
+    [
+        ("e1", "e1.json"),
+        ("0190a1b2-7c3d_X", "0190a1b2-7c3d_X.json"),
+        ("a/b", "ab.json"),
+        ("a.b", "ab.json"),
+        ("../x", "x.json"),
+        ("caf\u00e9 1", "caf1.json"),
+        ("", ".json"),
+        ("\u00e9", ".json"),
+    ],
+)
+def test_file_names_keep_only_safe_characters(tmp_path, exchange_id, file_name):
+    q = EnvelopeQueue(str(tmp_path))
+    q.push("routing", envelope(exchange_id))
+    assert os.listdir(tmp_path) == [file_name]
+    items = q.list()
+    if file_name == ".json":
+        assert items == []  # a name without a stem is never listed
+    else:
+        assert [i.queue_id for i in items] == [exchange_id]
+    q.drop_item(exchange_id)
+    assert os.listdir(tmp_path) == []
+
+
+def test_ids_that_sanitise_alike_share_one_file(tmp_path):
+    q = EnvelopeQueue(str(tmp_path))
+    q.push("routing", envelope("a/b"))
+    q.push("trust", envelope("ab"))
+    (item,) = q.list()
+    assert (item.queue_id, item.pair_class) == ("ab", "trust")
+    assert os.listdir(tmp_path) == ["ab.json"]
+
+
+def test_list_sorts_by_file_name_bytes(tmp_path):
+    for stem in ["b", "a", "A", "a-b", "a0", "a_b"]:
+        (tmp_path / f"{stem}.json").write_text(item_file(stem))
+    (tmp_path / "notes.txt").write_text("not an item")
+    (tmp_path / "A.JSON").write_text("not an item")
+    (tmp_path / "a.json.bak").write_text("not an item")
+    assert [i.queue_id for i in EnvelopeQueue(str(tmp_path)).list()] == [
+        "A", "a-b", "a", "a0", "a_b", "b"
+    ]
+
+
+def test_list_reads_names_with_several_dots_and_more_than_one_chunk(tmp_path):
+    names = [f"{n:03}" for n in range(70)]
+    for stem in names:
+        (tmp_path / f"{stem}.json").write_text(item_file(stem))
+    (tmp_path / "x.y.json").write_text(item_file("xy"))
+    (tmp_path / "..json").write_text(item_file("dot"))
+    got = [i.queue_id for i in EnvelopeQueue(str(tmp_path)).list()]
+    assert got == ["dot"] + names + ["xy"]
+
+
+def test_a_missing_queue_directory(tmp_path):
+    q = EnvelopeQueue(str(tmp_path / "a" / "b" / "c"))
+    assert q.list() == []
+    assert q.drop_item("e1") is None
+    assert not (tmp_path / "a").exists()
+    q.push("routing", envelope())
+    assert os.listdir(tmp_path / "a" / "b" / "c") == ["e1.json"]
+
+
+def test_a_queue_path_that_is_a_regular_file(tmp_path):
+    regular = tmp_path / "plain"
+    regular.write_text("x")
+    q = EnvelopeQueue(str(regular))
+    with pytest.raises(OSError) as info:
+        q.push("routing", envelope())
+    assert type(info.value) is OSError and info.value.errno is None
+    assert str(info.value) == f"queue I/O error at {regular}/e1.json: {os.strerror(20)} (os error 20)"
+    with pytest.raises(OSError) as info:
+        q.list()
+    assert type(info.value) is OSError
+    assert str(info.value) == f"queue I/O error at {regular}: {os.strerror(20)} (os error 20)"
+    assert q.drop_item("e1") is None
+    assert regular.read_text() == "x"
+
+
+def test_the_empty_queue_path_is_the_current_directory(tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    q = EnvelopeQueue("")
+    q.push("routing", envelope())
+    assert os.listdir(tmp_path) == ["e1.json"]
+    assert (tmp_path / "e1.json").read_bytes() == E1_FILE
+    assert q.list() == []  # the empty path has no status, so the listing is empty
+    q.drop_item("e1")
+    assert os.listdir(tmp_path) == []
+
+
+def test_a_queue_path_holding_nul(tmp_path):
+    q = EnvelopeQueue(f"{tmp_path}/a\0b")
+    with pytest.raises(OSError) as info:
+        q.push("routing", envelope())
+    assert type(info.value) is OSError and info.value.errno is None
+    assert str(info.value) == (
+        f"queue I/O error at {tmp_path}/a\0b: file name contained an unexpected NUL byte"
+    )
+    assert q.list() == []
+    assert q.drop_item("e1") is None
+    assert os.listdir(tmp_path) == []
+
+
+def test_a_sub_directory_named_like_an_item_fails_every_list(tmp_path):
+    (tmp_path / "a.json").write_text(item_file("a"))
+    (tmp_path / "x.json").mkdir()
+    q = EnvelopeQueue(str(tmp_path))
+    for _ in range(2):
+        with pytest.raises(OSError) as info:
+            q.list()
+        assert type(info.value) is OSError
+        assert str(info.value) == f"queue I/O error at {tmp_path}/x.json: {os.strerror(21)} (os error 21)"
+
+
+def test_an_items_queue_id_is_taken_from_the_file_not_its_name(tmp_path):
+    (tmp_path / "c.json").write_text(item_file("d", exchange_id="zz"))
+    q = EnvelopeQueue(str(tmp_path))
+    (item,) = q.list()
+    assert item.queue_id == "d" and item.envelope.exchange_id == "zz"
+    q.drop_item("d")  # addresses d.json
+    assert os.listdir(tmp_path) == ["c.json"]
+
+
+def test_the_array_form_of_an_item(tmp_path):
+    env = json.loads(E1)
+    (tmp_path / "e1.json").write_text(json.dumps(["e1", "routing", env]))
+    (item,) = EnvelopeQueue(str(tmp_path)).list()
+    assert (item.queue_id, item.pair_class) == ("e1", "routing")
+    assert item.envelope == envelope()
+
+
+@pytest.mark.parametrize(
+    "text, message",
+    [
+        (E1_FILE.decode() + "\n}", "trailing characters at line 19 column 1"),
+        ('{"queue_id": "a",\n "pair_class": "p"\n}', "missing field `envelope` at line 3 column 1"),
+        ('{"envelope": ' + E1 + ', "pair_class": "p"}', "missing field `queue_id` at line 1 column 255"),
+        ('["a", "p"]', "invalid length 2, expected struct QueuedItem with 3 elements at line 1 column 10"),
+        ("<not json>", "expected value at line 1 column 1"),
+        ("", "EOF while parsing a value at line 1 column 0"),
+        ('{"queue_id": 5}', "invalid type: integer `5`, expected a string at line 1 column 14"),
+        (
+            '{"queue_id": "a", "pair_class": "p", "envelope": {"exchange_id": "a"}}',
+            "missing field `peer_self` at line 1 column 69",
+        ),
+    ],
+)
+def test_a_malformed_item_fails_the_whole_list(tmp_path, text, message):
+    (tmp_path / "a.json").write_text(item_file("a"))
+    (tmp_path / "b.json").write_text(text)
+    (tmp_path / "c.json").write_text(item_file("c"))
+    with pytest.raises(ValueError) as info:
+        EnvelopeQueue(str(tmp_path)).list()
+    assert type(info.value) is ValueError
+    assert str(info.value) == "queue JSON error: " + message
+
+
+def test_push_replaces_a_partial_file_and_leaves_no_temporary_behind(tmp_path):
+    (tmp_path / "e1.json").write_text('{"queue_id": "e1", "pai')
+    q = EnvelopeQueue(str(tmp_path))
+    q.push("routing", envelope())
+    assert os.listdir(tmp_path) == ["e1.json"]
+    assert (tmp_path / "e1.json").read_bytes() == E1_FILE
+
+
+@pytest.mark.parametrize(
+    "args, message",
+    [
+        ((5, "x"), "argument 'pair_class': 'int' object cannot be cast as 'str'"),
+        (("routing", "x"), "argument 'envelope': 'str' object cannot be cast as 'SignedEnvelope'"),
+        (("routing",), "EnvelopeQueue.push() missing 1 required positional argument: 'envelope'"),
+    ],
+)
+def test_push_argument_errors(tmp_path, args, message):
+    with pytest.raises(TypeError) as info:
+        EnvelopeQueue(str(tmp_path / "q")).push(*args)
+    assert str(info.value) == message
+    assert not (tmp_path / "q").exists()
+
+
+def test_list_takes_no_arguments():
+    with pytest.raises(TypeError):
+        EnvelopeQueue("q").list(1)
+
+
+def test_queued_item_cannot_be_made_or_changed(tmp_path):
+    with pytest.raises(TypeError):
+        QueuedItem()
+    with pytest.raises(TypeError):
+        type("Sub", (QueuedItem,), {})
+    q = EnvelopeQueue(str(tmp_path))
+    q.push("routing", envelope())
+    (item,) = q.list()
+    with pytest.raises(AttributeError):
+        item.pair_class = "x"
+    assert len({item, item}) == 1
+    assert QueuedItem.__doc__ == (
+        "One spilled record: the envelope plus the pair class it was meant to\n"
+        "be emitted as. Constructed by the queue, not by user code."
+    )
+
+
+def test_push_and_list_docstrings():
+    assert EnvelopeQueue.push.__text_signature__ == "($self, pair_class, envelope)"
+    assert EnvelopeQueue.push.__doc__ == (
+        "Spill an envelope into the queue. Raises `IOError` on filesystem\n"
+        "failure or `ValueError` on JSON serialisation failure."
+    )
+    assert EnvelopeQueue.list.__text_signature__ == "($self)"
+    assert EnvelopeQueue.list.__doc__ == "Enumerate queued items in emission order (UUIDv7 prefix sort)."
+    assert [n for n in vars(EnvelopeQueue) if not n.startswith("__")] == [
+        "default", "push", "list", "drop_item", "dir"
+    ]
+
+
+def test_the_interpreter_lock_is_kept_during_a_call(tmp_path):
+    # The item "file" is a FIFO: the pool thread's open blocks until the writer below opens
+    # it, and the writer then holds the call for half a second before writing.
+    fifo = tmp_path / "a.json"
+    os.mkfifo(fifo)
+    writer = subprocess.Popen(
+        [sys.executable, "-c",
+         "import sys, time\nf = open(sys.argv[1], 'w')\ntime.sleep(0.5)\nf.write('[')\nf.close()",
+         str(fifo)]
+    )
+    ticks = []
+    stop = threading.Event()
+
+    def count():
+        while not stop.is_set():
+            ticks.append(time.monotonic())
+            time.sleep(0.001)
+
+    counter = threading.Thread(target=count)
+    counter.start()
+    try:
+        time.sleep(0.05)
+        start = time.monotonic()
+        with pytest.raises(ValueError) as info:
+            EnvelopeQueue(str(tmp_path)).list()
+        end = time.monotonic()
+    finally:
+        stop.set()
+        counter.join()
+        writer.wait()
+    assert str(info.value) == "queue JSON error: EOF while parsing a list at line 1 column 1"
+    assert end - start >= 0.4
+    # Apart from a switch interval at either end, the counting thread never ran.
+    assert [t for t in ticks if start + 0.1 < t < end - 0.1] == []
+
+
 # --- the runtime under the blocking calls (child processes) -----------------------------
 
 
@@ -298,12 +631,13 @@ def test_bad_arguments_leave_the_runtime_unbuilt():
         """
         q = EnvelopeQueue("/nonexistent-queue-dir")
         r = EnvelopeQueue.default(); repr(q); q.dir
-        try:
-            q.drop_item(5)
-        except TypeError:
-            pass
+        for call in (lambda: q.drop_item(5), lambda: q.push(5, None), lambda: q.push("r", "x")):
+            try:
+                call()
+            except TypeError:
+                pass
         before = runtime_threads()
-        q.drop_item("e1")
+        q.list()
         report(before=before, after=runtime_threads())
         """,
         env=child_env(TOKIO_WORKER_THREADS="3"),
