@@ -694,6 +694,40 @@ def test_invalid_worker_count_faults_until_corrected(value, message):
     assert report["after"] == ["tokio-runtime-w"] * 2
 
 
+def test_a_runtime_that_cannot_be_built_is_tried_again():
+    (report,) = run_child(
+        """
+        import resource
+        q = EnvelopeQueue("/nonexistent-queue-dir")
+        soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
+        resource.setrlimit(resource.RLIMIT_NOFILE, (64, hard))
+        fillers = []
+        try:
+            while True:
+                fillers.append(os.open("/dev/null", os.O_RDONLY))
+        except OSError:
+            pass
+        try:
+            q.list()
+        except BaseException as e:
+            fault = [type(e).__name__, str(e)]
+        for fd in fillers:
+            os.close(fd)
+        threads_after_fault = runtime_threads()
+        q.list()
+        report(fault=fault, before=threads_after_fault, after=runtime_threads())
+        """,
+        env=child_env(TOKIO_WORKER_THREADS="2"),
+    )
+    assert report["fault"] == [
+        "PanicException",
+        "failed to start tokio runtime for qiv-protocol-py: "
+        f'Os {{ code: 24, kind: Uncategorized, message: "{os.strerror(24)}" }}',
+    ]
+    assert report["before"] == []
+    assert report["after"] == ["tokio-runtime-w"] * 2
+
+
 def test_worker_count_that_is_not_unicode():
     env = {os.fsencode(k): os.fsencode(v) for k, v in child_env().items()}
     env[b"TOKIO_WORKER_THREADS"] = b"4\xff"
