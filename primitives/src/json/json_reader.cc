@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "number_text.h"
+#include "string_scan.h"
 #include "qiv/primitives/repr_quote.h"
 
 namespace qiv {
@@ -13,32 +14,7 @@ namespace {
 
 namespace msg = json_messages;
 
-// Bytes that end a run of plain string content: the quotation mark, the backslash and the
-// control bytes.
-constexpr bool IsStringSpecial(std::uint8_t c) { return c == '"' || c == '\\' || c < 0x20; }
-
-// True when any of the eight bytes of `w` is a quotation mark, a backslash or below 0x20.
-inline bool WordHasStringSpecial(std::uint64_t w) {
-  constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
-  constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
-  const std::uint64_t quote = w ^ (kOnes * '"');
-  const std::uint64_t backslash = w ^ (kOnes * '\\');
-  const std::uint64_t t = ((quote - kOnes) & ~quote) | ((backslash - kOnes) & ~backslash) |
-                          ((w - kOnes * 0x20) & ~w);
-  return (t & kHighs) != 0;
-}
-
-// Returns the first byte in [p, end) that is special inside a string, or end.
-inline const std::uint8_t* ScanStringRun(const std::uint8_t* p, const std::uint8_t* end) {
-  while (end - p >= 8) {
-    std::uint64_t w;
-    std::memcpy(&w, p, 8);
-    if (WordHasStringSpecial(w)) break;
-    p += 8;
-  }
-  while (p < end && !IsStringSpecial(*p)) ++p;
-  return p;
-}
+using json_internal::ScanStringRun;
 
 inline bool IsDigit(std::uint8_t c) { return c >= '0' && c <= '9'; }
 

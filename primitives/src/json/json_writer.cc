@@ -1,6 +1,9 @@
 #include "qiv/primitives/json_writer.h"
 
 #include <array>
+#include <cstdint>
+
+#include "string_scan.h"
 
 namespace qiv {
 namespace {
@@ -23,15 +26,16 @@ constexpr std::array<char, 256> kEscape = MakeEscapeTable();
 
 void AppendEscaped(std::string_view text, std::string* out) {
   static constexpr char kHex[] = "0123456789abcdef";
+  const auto* p = reinterpret_cast<const std::uint8_t*>(text.data());
+  const auto* end = p + text.size();
+  out->reserve(out->size() + text.size() + 2);
   out->push_back('"');
-  const char* run = text.data();
-  const char* end = text.data() + text.size();
-  for (const char* p = run; p < end; ++p) {
-    unsigned char c = static_cast<unsigned char>(*p);
-    char esc = kEscape[c];
-    if (esc == 0) continue;
-    out->append(run, static_cast<std::size_t>(p - run));
-    run = p + 1;
+  while (true) {
+    const std::uint8_t* special = json_internal::ScanStringRun(p, end);
+    out->append(reinterpret_cast<const char*>(p), static_cast<std::size_t>(special - p));
+    if (special == end) break;
+    const std::uint8_t c = *special;
+    const char esc = kEscape[c];
     out->push_back('\\');
     if (esc == 'u') {
       const char u[] = {'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]};
@@ -39,8 +43,8 @@ void AppendEscaped(std::string_view text, std::string* out) {
     } else {
       out->push_back(esc);
     }
+    p = special + 1;
   }
-  out->append(run, static_cast<std::size_t>(end - run));
   out->push_back('"');
 }
 
