@@ -390,6 +390,26 @@ def test_panic_from_called_python_code_is_taken_over(monkeypatch, capfd):
     assert borrow_count(g) == 0
 
 
+def test_panic_from_a_length_hint_is_taken_over_too(capfd):
+    # Any other failure of __len__ is ignored (it is only a capacity hint), a fault is not.
+    with pytest.raises(BaseException) as info:
+        Sample("a").fault("first")
+    panic = type(info.value)
+
+    class PanickingLength:
+        def __len__(self):
+            raise panic("raised by __len__")
+
+        def __getitem__(self, index):
+            raise IndexError
+
+    capfd.readouterr()
+    with pytest.raises(panic) as info:
+        Sample("a", PanickingLength())
+    assert info.value.args == ("raised by __len__",)
+    assert "Traceback" in capfd.readouterr().err
+
+
 def test_release_wipes_and_reports_faults_as_unraisable(monkeypatch):
     gc.collect()
     before = _qiv_testkit.gauges_wiped()

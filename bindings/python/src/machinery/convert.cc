@@ -58,14 +58,14 @@ PyResult<std::vector<std::string>> TextSequenceFromPython(PyObject* obj) {
     if (name == nullptr) return Err(Error::Fetch());
     return Err(CastError(obj, std::string_view(name, static_cast<std::size_t>(size))));
   }
-  // The length is only a capacity hint: a failing __len__ is ignored, and a claimed length
-  // sizes at most kMaxReservedItems up front, so that an object reporting a huge length
-  // cannot make the reservation itself exhaust memory; the list grows with what iteration
-  // really yields.
+  // The length is only a capacity hint: a failing __len__ is ignored (though a fault raised
+  // in it is taken over like any other, by Fetch), and a claimed length sizes at most
+  // kMaxReservedItems up front, so that an object reporting a huge length cannot make the
+  // reservation itself exhaust memory; the list grows with what iteration really yields.
   std::vector<std::string> items;
   Py_ssize_t length = PySequence_Size(obj);
   if (length < 0) {
-    PyErr_Clear();
+    static_cast<void>(Error::Fetch());
   } else {
     items.reserve(std::min(static_cast<std::size_t>(length), kMaxReservedItems));
   }
