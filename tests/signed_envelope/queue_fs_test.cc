@@ -606,65 +606,6 @@ TEST_F(QueueFsTest, VisitorErrorStopsTheListingBeforeTheNextRead) {
   EXPECT_EQ(fs.CountOf(Step::kReadFile), 1);
 }
 
-// Files are read and visited several to a pool job; wherever the first failure falls (first
-// file, last of a job, first of the next, last file), the files before it were each visited
-// once, in order, and no file after it was read.
-TEST_F(QueueFsTest, FirstFailureEndsTheListingWhereverItFalls) {
-  struct Case {
-    int fail_at;
-    bool unreadable;  // a directory named like an item, else a visitor error
-  };
-  const Case cases[] = {{0, false}, {63, false}, {64, true}, {69, false}, {0, true}, {65, true}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::to_string(c.fail_at) + (c.unreadable ? " unreadable" : " visitor"));
-    const std::string dir = Path("q" + std::to_string(c.fail_at) + (c.unreadable ? "u" : "v"));
-    ASSERT_EQ(mkdir(dir.c_str(), 0777), 0);
-    std::vector<std::string> names;
-    for (int i = 0; i < 70; ++i) {
-      names.push_back(std::to_string(100 + i) + ".json");
-      const std::string path = dir + "/" + names.back();
-      if (c.unreadable && i == c.fail_at) {
-        ASSERT_EQ(mkdir(path.c_str(), 0777), 0);
-      } else {
-        WriteWhole(path, names.back());
-      }
-    }
-    FaultInjectionFileSystem fs;
-    const EnvelopeQueue queue(dir, fs);
-    std::vector<std::string> seen;
-    auto listed = Run(queue.VisitItemFiles([&](ItemFile file) -> Result<void, QueueError> {
-      EXPECT_EQ(file.bytes, file.name);
-      seen.push_back(file.name);
-      if (static_cast<int>(seen.size()) == c.fail_at + 1) return Err(QueueError::Json("bad"));
-      return {};
-    }));
-    ASSERT_FALSE(listed.ok());
-    const std::string failed = dir + "/" + names[c.fail_at];
-    EXPECT_EQ(listed.error(), c.unreadable ? QueueError::Io(failed, IoError::FromErrno(EISDIR))
-                                           : QueueError::Json("bad"));
-    const std::size_t visited = c.fail_at + (c.unreadable ? 0 : 1);
-    EXPECT_EQ(seen, std::vector<std::string>(names.begin(), names.begin() + visited));
-    EXPECT_EQ(fs.CountOf(Step::kReadFile), c.fail_at + 1);
-  }
-}
-
-// A fault or exception thrown while visiting leaves the task on the driving thread.
-TEST_F(QueueFsTest, WhatTheVisitorThrowsIsRethrownInTheTask) {
-  const EnvelopeQueue queue(root_);
-  for (int i = 0; i < 3; ++i) WriteWhole(Path("i" + std::to_string(i) + ".json"), "x");
-  int visited = 0;
-  EXPECT_THROW(Run(queue.VisitItemFiles([&](ItemFile) -> Result<void, QueueError> {
-                 if (++visited == 2) RaiseFault("visitor fault");
-                 return {};
-               })),
-               Fault);
-  EXPECT_EQ(visited, 2);
-  EXPECT_THROW(Run(queue.VisitItemFiles([&](ItemFile) -> Result<void, QueueError> {
-                 throw std::runtime_error("visitor error");
-               })),
-               std::runtime_error);
-}
-
 TEST(IoError, TextForms) {
   EXPECT_EQ(IoError::FromErrno(ENOENT).ToString(), "No such file or directory (os error 2)");
   EXPECT_EQ(IoError::NulInPath().ToString(), "file name contained an unexpected NUL byte");
