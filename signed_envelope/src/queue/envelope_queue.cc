@@ -6,13 +6,9 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
-#include <exception>
 #include <memory>
 #include <optional>
-#include <string>
-#include <vector>
 
-#include "qiv/primitives/fault.h"
 #include "qiv/runtime/runtime.h"
 
 namespace qiv::envelope {
@@ -22,7 +18,6 @@ using runtime::Blocking;
 using runtime::Task;
 
 constexpr std::size_t kEntriesPerJob = 32;
-constexpr std::size_t kFilesPerJob = 64;
 constexpr std::size_t kMaxNameBytes = 255;
 
 // Reads up to kEntriesPerJob names; `more` is false once the end was seen.
@@ -199,54 +194,15 @@ Task<Result<void, QueueError>> EnvelopeQueue::VisitItemFiles(ItemFileVisitor vis
 
   // All names lie in one directory, so ordering the names orders the paths.
   std::stable_sort(names.begin(), names.end());
-  // Several files to a job: handing a job to a pool thread and waking this thread again
-  // costs more than reading a small file. Within a job each file is read and then visited
-  // before the next one is read, so the first failure still leaves the rest unread.
-  std::size_t next = 0;
-  while (next < names.size()) {
-    const std::size_t batch_end = std::min(names.size(), next + kFilesPerJob);
-    // The job takes the names it visits; a job without a result is its first file's failure.
-    const std::string first_path = AppendPathComponent(dir_, names[next]);
-    auto batch = co_await Blocking([&] { return VisitBatch(names, next, batch_end, visit); });
-    if (!batch.ok()) co_return Err(QueueError::Io(first_path, IoError::JobFailed()));
-    if (batch->thrown) std::rethrow_exception(batch->thrown);
-    if (!batch->result.ok()) co_return std::move(batch->result);
-    next = batch_end;
+  for (std::string& name : names) {
+    std::string path = AppendPathComponent(dir_, name);
+    auto bytes = co_await Blocking([&] { return fs_->ReadFile(path); });
+    if (!bytes.ok()) co_return Err(QueueError::Io(path, IoError::JobFailed()));
+    if (!bytes->ok()) co_return Err(QueueError::Io(path, bytes->error()));
+    auto visited = visit(ItemFile{std::move(name), std::move(path), std::move(**bytes)});
+    if (!visited.ok()) co_return visited;
   }
   co_return Result<void, QueueError>();
-}
-
-EnvelopeQueue::BatchOutcome EnvelopeQueue::VisitBatch(std::vector<std::string>& names,
-                                                     std::size_t begin, std::size_t end,
-                                                     const ItemFileVisitor& visit) const {
-  BatchOutcome outcome;
-  for (std::size_t i = begin; i < end; ++i) {
-    std::string path = AppendPathComponent(dir_, names[i]);
-    std::optional<Result<std::string, IoError>> bytes;
-    try {
-      bytes.emplace(fs_->ReadFile(path));
-    } catch (const Fault&) {
-      outcome.thrown = std::current_exception();
-      return outcome;
-    } catch (...) {
-      // As for a read that was a job of its own and ended without a result.
-      outcome.result = Err(QueueError::Io(path, IoError::JobFailed()));
-      return outcome;
-    }
-    if (!bytes->ok()) {
-      outcome.result = Err(QueueError::Io(path, bytes->error()));
-      return outcome;
-    }
-    try {
-      outcome.result = visit(ItemFile{std::move(names[i]), std::move(path), std::move(**bytes)});
-    } catch (...) {
-      // Whatever the visitor throws leaves the task as it would have on the driving thread.
-      outcome.thrown = std::current_exception();
-      return outcome;
-    }
-    if (!outcome.result.ok()) return outcome;
-  }
-  return outcome;
 }
 
 Task<Result<std::vector<ItemFile>, QueueError>> EnvelopeQueue::ListItemFiles() const {

@@ -21,7 +21,6 @@
 #ifndef QIV_SIGNED_ENVELOPE_ENVELOPE_QUEUE_H_
 #define QIV_SIGNED_ENVELOPE_ENVELOPE_QUEUE_H_
 
-#include <exception>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -93,11 +92,9 @@ class EnvelopeQueue {
 
   // Lists the item files in byte order of their names and hands each one to `visit` right
   // after it is read, before the next file is read. When the status of dir() cannot be read
-  // the listing is empty. The directory is read in chunks of 32 entries per pool job; the
-  // files are read and visited up to 64 per pool job, so `visit` runs on a pool thread and
-  // must not need the driving thread. Failures: QueueError::Io with dir() (opening or
-  // reading the directory), with the file's path (reading a file), or `visit`'s error; the
-  // first one ends the task. What `visit` throws is rethrown in the task.
+  // the listing is empty. The directory is read in chunks of 32 entries per pool job, each
+  // file in one job. Failures: QueueError::Io with dir() (opening or reading the directory),
+  // with the file's path (reading a file), or `visit`'s error; the first one ends the task.
   runtime::Task<Result<void, QueueError>> VisitItemFiles(ItemFileVisitor visit) const;
 
   // VisitItemFiles collecting every file.
@@ -121,16 +118,6 @@ class EnvelopeQueue {
   runtime::Task<Result<void, QueueError>> DropItem(std::string_view queue_id) const;
 
  private:
-  // What one job of VisitItemFiles left: the first failure, or what was thrown.
-  struct BatchOutcome {
-    Result<void, QueueError> result;
-    std::exception_ptr thrown;
-  };
-  // Reads and visits the files names[begin, end) in order, up to the first failure; takes
-  // the names it hands on.
-  BatchOutcome VisitBatch(std::vector<std::string>& names, std::size_t begin, std::size_t end,
-                          const ItemFileVisitor& visit) const;
-
   Result<void, IoError> WriteReplacing(std::string_view file_name, const std::string& path,
                                        std::string_view bytes) const;
 
