@@ -81,7 +81,8 @@ class PosixWritableFile final : public WritableFile {
     if (HoldsNul(path)) return Err(IoError::NulInPath());
     struct stat st;
     if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
-    if (fchmod(fd_, st.st_mode & 07777) != 0) return Err(LastError());
+    // Only the permission bits: a rewrite in place would drop set-id bits anyway.
+    if (fchmod(fd_, st.st_mode & 0777) != 0) return Err(LastError());
     return {};
   }
 
