@@ -141,11 +141,14 @@ def test_leap_second_warns_on_every_access():
     e = envelope(opened_at="2016-12-31T23:59:60.5Z")
     with warnings.catch_warnings(record=True) as caught:
         warnings.simplefilter("always")
+        line = sys._getframe().f_lineno + 1
         first = e.opened_at
         second = e.opened_at
     assert first == second == utc(2016, 12, 31, 23, 59, 59, 500000)
     assert first is not second
     assert [(w.category, str(w.message)) for w in caught] == [(UserWarning, LEAP_WARNING)] * 2
+    # Issued at stack level 0: it names the line of Python code that read the getter.
+    assert [(w.filename, w.lineno) for w in caught] == [(__file__, line), (__file__, line + 1)]
     # The JSON form keeps the leap second.
     assert e.to_dict()["opened_at"] == "2016-12-31T23:59:60.500Z"
     assert e != envelope(opened_at="2016-12-31T23:59:59.5Z")

@@ -2,9 +2,11 @@
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cerrno>
 #include <fstream>
 #include <map>
@@ -32,6 +34,7 @@ enum class Step {
   kReadDirectory,
   kReadFile,
   kCreateExclusive,
+  kTakeMode,
   kAppend,
   kSync,
   kClose,
@@ -151,6 +154,10 @@ class FaultInjectionFileSystem final : public FileSystem {
         return Err(*e);
       }
       return base_->Append(bytes);
+    }
+    Result<void, IoError> TakeModeOf(const std::string& path) override {
+      if (auto e = fs_->Enter(Step::kTakeMode)) return Err(*e);
+      return base_->TakeModeOf(path);
     }
     Result<void, IoError> Sync() override {
       if (auto e = fs_->Enter(Step::kSync)) return Err(*e);
@@ -332,18 +339,74 @@ TEST_F(QueueFsTest, PushReplacesTheFileOfIdsThatSanitiseAlike) {
   EXPECT_EQ(ReadWhole(Path("ab.json")), "second");
 }
 
-TEST_F(QueueFsTest, ItemFileGetsMode666LessTheUmask) {
+TEST_F(QueueFsTest, NewItemFileGetsMode666LessTheUmask) {
   const EnvelopeQueue queue(root_);
   for (const mode_t mask : {022, 077, 0}) {
     SCOPED_TRACE(mask);
+    const std::string id = "m" + std::to_string(mask);
     const mode_t saved = umask(mask);
-    const auto pushed = Run(queue.PushBytes("e1", "x"));
+    const auto pushed = Run(queue.PushBytes(id, "x"));
     umask(saved);
     ASSERT_TRUE(pushed.ok());
     struct stat st;
-    ASSERT_EQ(stat(Path("e1.json").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
+    ASSERT_EQ(stat(Path(id + ".json").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0666 & ~mask);
   }
+}
+
+// Replacing an item keeps the permission bits of the file it replaces, as rewriting that file
+// in place would: an operator's chmod of an item survives a later push of the same id.
+TEST_F(QueueFsTest, ReplacedItemFileKeepsItsMode) {
+  const EnvelopeQueue queue(root_);
+  struct Case {
+    mode_t before;
+    mode_t after;
+  };
+  // Set-id and sticky bits are not carried over: rewriting a file clears set-id bits too.
+  const std::vector<Case> cases = {
+      {0600, 0600}, {0640, 0640}, {0444, 0444}, {0755, 0755}, {0, 0}, {06755, 0755}, {01644, 0644},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.before);
+    ASSERT_TRUE(Run(queue.PushBytes("e1", "earlier")).ok());
+    ASSERT_EQ(chmod(Path("e1.json").c_str(), c.before), 0);
+    ASSERT_TRUE(Run(queue.PushBytes("e1", "later")).ok());
+    struct stat st;
+    ASSERT_EQ(stat(Path("e1.json").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, c.after);
+    ASSERT_EQ(chmod(Path("e1.json").c_str(), 0644), 0);
+    EXPECT_EQ(ReadWhole(Path("e1.json")), "later");
+  }
+}
+
+// A directory with write and search permission but no read permission takes new files but
+// cannot be opened to be synced; the push still succeeds, as writing the file alone would.
+TEST_F(QueueFsTest, PushIntoADirectoryThatCannotBeOpenedSucceeds) {
+  ASSERT_EQ(chmod(root_.c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(Path("q").c_str(), 0700), 0);
+  ASSERT_EQ(chmod(Path("q").c_str(), 0333), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // Permission bits bind only a user without privileges.
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
+    auto built = runtime::Runtime::Build(runtime::RuntimeOptions{});
+    if (!built.ok()) _exit(4);
+    const EnvelopeQueue queue(Path("q"));
+    auto pushed = (*built)->BlockOn(queue.PushBytes("e1", "x"));
+    if (!pushed.ok()) {
+      std::fprintf(stderr, "%s: %s\n", pushed.error().path().c_str(),
+                   pushed.error().ErrorText().c_str());
+      _exit(1);
+    }
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_EQ(chmod(Path("q").c_str(), 0700), 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(ReadWhole(Path("q/e1.json")), "x");
 }
 
 TEST_F(QueueFsTest, ListReadsDirectoriesOfManyChunks) {
@@ -474,6 +537,7 @@ TEST_F(QueueFsTest, FailedWriteLeavesTheEarlierItemAndNoTemporaryFile) {
   };
   const std::vector<Case> cases = {
       {"create", Step::kCreateExclusive, IoError::FromErrno(ENOSPC), IoError::FromErrno(ENOSPC)},
+      {"mode", Step::kTakeMode, IoError::FromErrno(EPERM), IoError::FromErrno(EPERM)},
       {"append", Step::kAppend, IoError::FromErrno(EIO), IoError::FromErrno(EIO)},
       {"append zero", Step::kAppend, IoError::WriteZero(), IoError::WriteZero()},
       {"sync", Step::kSync, IoError::FromErrno(EIO), IoError::FromErrno(EIO)},

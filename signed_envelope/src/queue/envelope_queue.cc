@@ -128,6 +128,7 @@ Result<void, IoError> EnvelopeQueue::WriteReplacing(std::string_view file_name,
       }
     }
   } guard{fs_, &temp_path, &file};
+  QIV_RETURN_IF_ERROR(file->TakeModeOf(path));
   QIV_RETURN_IF_ERROR(file->Append(bytes));
   QIV_RETURN_IF_ERROR(file->Sync());
   QIV_RETURN_IF_ERROR(file->Close());

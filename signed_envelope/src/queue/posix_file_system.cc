@@ -77,6 +77,15 @@ class PosixWritableFile final : public WritableFile {
     return {};
   }
 
+  Result<void, IoError> TakeModeOf(const std::string& path) override {
+    if (HoldsNul(path)) return Err(IoError::NulInPath());
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
+    // Only the permission bits: a rewrite in place would drop set-id bits anyway.
+    if (fchmod(fd_, st.st_mode & 0777) != 0) return Err(LastError());
+    return {};
+  }
+
   Result<void, IoError> Sync() override {
     if (fsync(fd_) != 0) return Err(LastError());
     return {};
@@ -179,7 +188,11 @@ class PosixFileSystem final : public FileSystem {
   Result<void, IoError> SyncDirectory(const std::string& path) override {
     if (HoldsNul(path)) return Err(IoError::NulInPath());
     const int fd = open(path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return Err(LastError());
+    if (fd < 0) {
+      // Without read permission the directory cannot be opened, so not synced either.
+      if (errno == EACCES) return {};
+      return Err(LastError());
+    }
     int rc = fsync(fd);
     // Some file systems cannot sync a directory; their entries are as durable as they get.
     if (rc != 0 && (errno == EINVAL || errno == ENOTSUP)) rc = 0;

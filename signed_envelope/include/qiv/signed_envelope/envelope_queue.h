@@ -13,8 +13,9 @@
 //   auto dropped = rt.BlockOn(queue.DropItem(items->front().queue_id()));
 //
 // An item file is replaced whole: the bytes go to a temporary file in the queue directory
-// (a name that listing never returns), which is synced and renamed over the item's name, and
-// the directory is synced. A failed push leaves the earlier item, or none, in place.
+// (a name that listing never returns), which takes the permission bits of the file it
+// replaces (a new item gets 0666 less the umask), is synced and renamed over the item's name,
+// and the directory is synced. A failed push leaves the earlier item, or none, in place.
 //
 // Immutable; its operations may run from several threads at once (the FileSystem must be
 // thread-safe). A task borrows the queue and its arguments until it ends.

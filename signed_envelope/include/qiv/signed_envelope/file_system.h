@@ -37,6 +37,10 @@ class WritableFile {
   virtual ~WritableFile() = default;
   // Writes all of `bytes`; IoError::WriteZero() when the system accepts no byte.
   virtual Result<void, IoError> Append(std::string_view bytes) = 0;
+  // Gives the file the permission bits of the regular file now at `path` (following
+  // symbolic links), when there is one, so that renaming it over that file keeps them as a
+  // rewrite in place would; otherwise the creation mode stays.
+  virtual Result<void, IoError> TakeModeOf(const std::string& path) = 0;
   // Flushes the file's data and metadata to stable storage.
   virtual Result<void, IoError> Sync() = 0;
   virtual Result<void, IoError> Close() = 0;
@@ -65,7 +69,9 @@ class FileSystem {
   virtual Result<void, IoError> Rename(const std::string& from, const std::string& to) = 0;
   // Removes the directory entry itself (a symbolic link, not its target).
   virtual Result<void, IoError> RemoveFile(const std::string& path) = 0;
-  // Flushes a directory's entries to stable storage; "" means the current directory.
+  // Flushes a directory's entries to stable storage; "" means the current directory. A
+  // directory that the process may not open (write and search permission only) is left as it
+  // is: nothing more can be done for it, and its new entries are in place all the same.
   virtual Result<void, IoError> SyncDirectory(const std::string& path) = 0;
 };
 
