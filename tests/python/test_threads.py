@@ -41,8 +41,25 @@ HINTS = ["dns", "tcp", "noise", "", "MDNS", "x3dh"]
 COUNTERPARTIES = ["", "api.payments-one.example/v1", "enrich-two.example", "governance.tolvan.example"]
 
 
+# The members each part of the script uses; a class that lacks one (classes land piece by
+# piece) is left out.
+USES = {
+    "ProtocolAddress": ("parse", "to_uri", "to_dict"),
+    "CounterpartyInfo": ("to_dict",),
+    "SignedEnvelope": ("from_json", "to_json", "to_dict", "from_dict", "canonical_signing_bytes"),
+    "PeerIdentityDescriptor": ("from_json", "to_json", "to_dict", "verify", "address"),
+    "SoftwareIdentity": ("from_seed", "sign", "descriptor", "secret_bytes"),
+    "AnchorReceipt": ("from_json", "to_json"),
+    "MockAnchor": ("submit", "verify"),
+    "EnvelopeQueue": ("push", "list", "drop_item"),
+}
+
+
 def cls(name):
-    return getattr(qiv_protocol, name, None)
+    found = getattr(qiv_protocol, name, None)
+    if found is None or not all(hasattr(found, m) for m in USES[name]):
+        return None
+    return found
 
 
 def outcome(fn, *args, **kwargs):
@@ -75,7 +92,7 @@ class Shared:
     def __init__(self, base):
         self.identity = self.descriptor = self.anchor = self.queue = self.gauge = None
         self.base = base
-        if cls("SoftwareIdentity"):
+        if cls("SoftwareIdentity") and cls("PeerIdentityDescriptor"):
             self.identity = cls("SoftwareIdentity").from_seed(bytes(range(32)))
             self.descriptor = self.identity.descriptor()
         if cls("MockAnchor") and cls("AnchorReceipt"):
@@ -183,9 +200,7 @@ def fast_switching():
 
 
 def test_sixteen_threads_get_the_single_threaded_results(tmp_path, fast_switching, capfd):
-    absent = [n for n in ("ProtocolAddress", "CounterpartyInfo", "SignedEnvelope",
-                          "PeerIdentityDescriptor", "SoftwareIdentity", "AnchorReceipt",
-                          "MockAnchor", "EnvelopeQueue") if cls(n) is None]
+    absent = [n for n in USES if cls(n) is None]
     alone_dir, threaded_dir = tmp_path / "alone", tmp_path / "threads"
     alone_dir.mkdir()
     threaded_dir.mkdir()
@@ -230,4 +245,5 @@ def test_sixteen_threads_get_the_single_threaded_results(tmp_path, fast_switchin
     capfd.readouterr()
     if absent:
         with capfd.disabled():
-            print(f"\ntest_threads: not in qiv_protocol yet, left out: {', '.join(absent)}")
+            print(f"\ntest_threads: missing or incomplete in qiv_protocol, left out: "
+                  f"{', '.join(absent)}")
