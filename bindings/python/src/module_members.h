@@ -13,12 +13,12 @@
 
 // X(<Class>) for each class, in registration order.
 #define QIV_PROTOCOL_CLASSES(X)   \
-  /* X(ProtocolAddress) */        \
+  X(ProtocolAddress)              \
   /* X(CounterpartyInfo) */       \
   /* X(SignedEnvelope) */         \
-  /* X(AttestationChain) */       \
-  /* X(PeerIdentityDescriptor) */ \
-  /* X(SoftwareIdentity) */       \
+  X(AttestationChain)             \
+  X(PeerIdentityDescriptor)       \
+  X(SoftwareIdentity)             \
   /* X(AnchorReceipt) */          \
   /* X(AnchorProof) */            \
   /* X(MockAnchor) */             \

@@ -20,6 +20,7 @@
 #ifndef QIV_PRIMITIVES_JSON_WRITER_H_
 #define QIV_PRIMITIVES_JSON_WRITER_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -30,8 +31,10 @@ class JsonWriter {
  public:
   enum class Style { kCompact, kTwoSpace };
 
-  explicit JsonWriter(Style style = Style::kCompact) : style_(style) {
-    out_.reserve(kInitialCapacity);
+  explicit JsonWriter(Style style = Style::kCompact) : JsonWriter(style, kInitialCapacity) {}
+  // With the output buffer reserved to `initial_capacity` bytes up front.
+  JsonWriter(Style style, std::size_t initial_capacity) : style_(style) {
+    out_.reserve(initial_capacity);
   }
 
   Style style() const { return style_; }
