@@ -12,17 +12,17 @@
 #include "machinery/class_def.h"
 
 // X(<Class>) for each class, in registration order.
-#define QIV_PROTOCOL_CLASSES(X)   \
-  X(ProtocolAddress)              \
-  /* X(CounterpartyInfo) */       \
-  /* X(SignedEnvelope) */         \
-  X(AttestationChain)             \
-  X(PeerIdentityDescriptor)       \
-  X(SoftwareIdentity)             \
-  /* X(AnchorReceipt) */          \
-  /* X(AnchorProof) */            \
-  /* X(MockAnchor) */             \
-  /* X(EnvelopeQueue) */          \
+#define QIV_PROTOCOL_CLASSES(X) \
+  X(ProtocolAddress) \
+  X(CounterpartyInfo) \
+  X(SignedEnvelope) \
+  X(AttestationChain) \
+  X(PeerIdentityDescriptor) \
+  X(SoftwareIdentity) \
+  X(AnchorReceipt) \
+  X(AnchorProof) \
+  X(MockAnchor) \
+  /* X(EnvelopeQueue) */ \
   /* X(QueuedItem) */
 
 namespace qiv::py {

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "qiv/primitives/fault.h"
+#include "qiv/primitives/hex.h"
 
 namespace qiv {
 namespace {
@@ -20,17 +21,6 @@ constexpr std::string_view kProofDetail = "mock";
 constexpr std::size_t kSubmissionRefBytes = 4;
 
 constexpr char kLowerHexDigits[] = "0123456789abcdef";
-
-// TODO(lead): replace with the shared lowercase hex encoder once it lands.
-std::string LowerHex(std::span<const std::uint8_t> bytes) {
-  std::string out;
-  out.reserve(bytes.size() * 2);
-  for (std::uint8_t byte : bytes) {
-    out.push_back(kLowerHexDigits[byte >> 4]);
-    out.push_back(kLowerHexDigits[byte & 0x0F]);
-  }
-  return out;
-}
 
 std::optional<std::uint8_t> HexDigitValue(unsigned char c) {
   if (c >= '0' && c <= '9') return static_cast<std::uint8_t>(c - '0');
@@ -142,10 +132,10 @@ class MockAnchor::LockedSection {
 Result<AnchorReceipt, AnchorError> MockAnchor::Submit(const MerkleRoot& merkle_root) {
   LockedSection locked(*this);
   if (locked_hook_for_testing_) locked_hook_for_testing_();
-  std::string root_hex = LowerHex(merkle_root);
+  std::string root_hex = HexEncode(merkle_root);
   if (receipts_.contains(merkle_root)) return Err(AnchorError::AlreadySubmitted(root_hex));
   std::string submission_ref(kSubmissionRefPrefix);
-  submission_ref += LowerHex(std::span(merkle_root).first<kSubmissionRefBytes>());
+  AppendHex(submission_ref, std::span(merkle_root).first<kSubmissionRefBytes>());
   AnchorReceipt receipt =
       AnchorReceipt::Create(id_, AnchorKind::kLocal, std::move(root_hex), std::move(submission_ref),
                             std::string(kFixedTime), std::string(kFixedTime), std::string());

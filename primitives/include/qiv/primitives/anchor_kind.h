@@ -8,6 +8,8 @@
 //   qiv::AnchorKindFromName("local");                 // AnchorKind::kLocal
 //   qiv::AnchorKindFromName("Local");                 // std::nullopt: names match exactly
 //
+// In JSON a kind is its name as a string; a reader also takes {"<name>": null}.
+//
 // Pure values and functions; thread-safe.
 #ifndef QIV_PRIMITIVES_ANCHOR_KIND_H_
 #define QIV_PRIMITIVES_ANCHOR_KIND_H_
@@ -17,6 +19,8 @@
 #include <cstdint>
 #include <optional>
 #include <string_view>
+
+#include "qiv/primitives/json_record.h"
 
 namespace qiv {
 
@@ -47,6 +51,14 @@ constexpr std::optional<AnchorKind> AnchorKindFromName(std::string_view name) {
   }
   return std::nullopt;
 }
+
+namespace json {
+// Written as the name in a JSON string; read as that string or as {"<name>":null}.
+template <>
+struct EnumTraits<AnchorKind> {
+  static constexpr const std::array<std::string_view, 6>& kNames = kAnchorKindNames;
+};
+}  // namespace json
 
 }  // namespace qiv
 

@@ -9,15 +9,26 @@
 //       "anchor-1", qiv::AnchorKind::kLocal, root_hex, "mock://00010203",
 //       "2026-04-15T09:00:00Z", "2026-04-15T09:00:00Z", "");
 //   receipt.merkle_root_hex();
+//   std::string text = receipt.Serialize();   // {"anchor_id":"anchor-1","anchor_kind":"local",...}
+//   auto back = qiv::AnchorReceipt::Deserialize(text);   // Result<AnchorReceipt, JsonError>
+//
+// JSON form: an object with the seven keys in field order, every value a string (the kind as
+// its name). Reading takes the keys in any order, skips unknown keys, requires all seven, and
+// also accepts the array of the seven values in field order.
 //
 // An immutable value that owns its texts; safe to read from any number of threads.
 #ifndef QIV_PRIMITIVES_ANCHOR_RECEIPT_H_
 #define QIV_PRIMITIVES_ANCHOR_RECEIPT_H_
 
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "qiv/primitives/anchor_kind.h"
+#include "qiv/primitives/json_error.h"
+#include "qiv/primitives/json_record.h"
+#include "qiv/primitives/json_writer.h"
+#include "qiv/primitives/result.h"
 
 namespace qiv {
 
@@ -34,6 +45,14 @@ class AnchorReceipt {
                          std::move(submission_ref), std::move(submitted_at),
                          std::move(expected_finality_at), std::move(proof_b64));
   }
+
+  // Reads a whole JSON text (object or array form) with nothing but whitespace after it.
+  static Result<AnchorReceipt, JsonError> Deserialize(std::string_view text) {
+    return json::ReadRecordFromText<AnchorReceipt>(text);
+  }
+
+  // The compact JSON text; cannot fail.
+  std::string Serialize() const { return json::RecordToJson(*this, JsonWriter::Style::kCompact); }
 
   // Identifier of the anchor that issued the receipt.
   const std::string& anchor_id() const { return anchor_id_; }
@@ -54,6 +73,9 @@ class AnchorReceipt {
   friend bool operator==(const AnchorReceipt&, const AnchorReceipt&) = default;
 
  private:
+  friend class json::RecordAccess;
+
+  AnchorReceipt() = default;
   AnchorReceipt(std::string anchor_id, AnchorKind anchor_kind, std::string merkle_root_hex,
                 std::string submission_ref, std::string submitted_at,
                 std::string expected_finality_at, std::string proof_b64)
@@ -65,8 +87,19 @@ class AnchorReceipt {
         expected_finality_at_(std::move(expected_finality_at)),
         proof_b64_(std::move(proof_b64)) {}
 
+  static constexpr auto JsonDescription() {
+    return json::Describe(
+        "AnchorReceipt", json::Field("anchor_id", &AnchorReceipt::anchor_id_),
+        json::Field("anchor_kind", &AnchorReceipt::anchor_kind_),
+        json::Field("merkle_root_hex", &AnchorReceipt::merkle_root_hex_),
+        json::Field("submission_ref", &AnchorReceipt::submission_ref_),
+        json::Field("submitted_at", &AnchorReceipt::submitted_at_),
+        json::Field("expected_finality_at", &AnchorReceipt::expected_finality_at_),
+        json::Field("proof_b64", &AnchorReceipt::proof_b64_));
+  }
+
   std::string anchor_id_;
-  AnchorKind anchor_kind_;
+  AnchorKind anchor_kind_ = AnchorKind::kLocal;
   std::string merkle_root_hex_;
   std::string submission_ref_;
   std::string submitted_at_;
