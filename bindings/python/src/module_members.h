@@ -22,8 +22,8 @@
   X(AnchorReceipt) \
   X(AnchorProof) \
   X(MockAnchor) \
-  /* X(EnvelopeQueue) */ \
-  /* X(QueuedItem) */
+  X(EnvelopeQueue) \
+  X(QueuedItem)
 
 namespace qiv::py {
 

@@ -155,6 +155,14 @@ Task<Result<void, QueueError>> EnvelopeQueue::PushBytes(std::string_view queue_i
   co_return co_await WriteItem(queue_id, std::move(bytes));
 }
 
+Task<Result<void, QueueError>> EnvelopeQueue::Push(std::string_view pair_class,
+                                                   const SignedEnvelope& envelope) const {
+  auto ensured = co_await EnsureDir();
+  if (!ensured.ok()) co_return ensured;
+  const QueuedItem item = QueuedItem::ForPush(pair_class, envelope);
+  co_return co_await WriteItem(item.queue_id(), item.Serialize());
+}
+
 Task<Result<void, QueueError>> EnvelopeQueue::VisitItemFiles(ItemFileVisitor visit) const {
   if (!fs_->Stat(dir_).ok()) co_return Result<void, QueueError>();
 
@@ -205,6 +213,19 @@ Task<Result<std::vector<ItemFile>, QueueError>> EnvelopeQueue::ListItemFiles() c
   });
   if (!listed.ok()) co_return Err(std::move(listed).error());
   co_return files;
+}
+
+Task<Result<std::vector<QueuedItem>, QueueError>> EnvelopeQueue::List() const {
+  std::vector<QueuedItem> items;
+  auto listed = co_await VisitItemFiles([&items](ItemFile file) -> Result<void, QueueError> {
+    const auto* data = reinterpret_cast<const std::uint8_t*>(file.bytes.data());
+    auto item = QueuedItem::Deserialize(std::span(data, file.bytes.size()));
+    if (!item.ok()) return Err(QueueError::Json(item.error().ToString()));
+    items.push_back(std::move(*item));
+    return {};
+  });
+  if (!listed.ok()) co_return Err(std::move(listed).error());
+  co_return items;
 }
 
 Task<Result<void, QueueError>> EnvelopeQueue::DropItem(std::string_view queue_id) const {

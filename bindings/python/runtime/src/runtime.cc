@@ -50,13 +50,13 @@ struct ThreadStart {
   Role role;
 };
 
-void NameThisThread() {
+void NameThread(pthread_t thread) {
   // The kernel keeps 15 bytes and a NUL; longer names are refused outright.
   char name[16] = {};
   for (std::size_t i = 0; i < sizeof name - 1 && kThreadName[i] != '\0'; ++i) {
     name[i] = kThreadName[i];
   }
-  pthread_setname_np(pthread_self(), name);
+  pthread_setname_np(thread, name);
 }
 
 // Ends the thread's membership of the pool. Notifies under the lock, and touches nothing of
@@ -105,7 +105,7 @@ void RunBlocking(PoolState& pool) {
 
 void* ThreadMain(void* arg) {
   std::unique_ptr<ThreadStart> start(static_cast<ThreadStart*>(arg));
-  NameThisThread();
+  NameThread(pthread_self());
   // The thread keeps the pool state alive until it has left it.
   std::shared_ptr<PoolState> pool = std::move(start->pool);
   if (start->role == Role::kWorker) {
@@ -116,8 +116,8 @@ void* ThreadMain(void* arg) {
   return nullptr;
 }
 
-// Starts one detached thread; the caller has already counted it in pool->threads. Returns 0
-// or the system's error number.
+// Starts one detached thread; the caller holds pool->mu and has already counted the thread in
+// pool->threads. Returns 0 or the system's error number.
 int StartThread(const std::shared_ptr<PoolState>& pool, Role role) {
   pthread_attr_t attr;
   int rc = pthread_attr_init(&attr);
@@ -127,8 +127,13 @@ int StartThread(const std::shared_ptr<PoolState>& pool, Role role) {
   pthread_t thread;
   rc = pthread_create(&thread, &attr, &ThreadMain, start.get());
   pthread_attr_destroy(&attr);
-  if (rc == 0) start.release();  // now owned by the thread
-  return rc;
+  if (rc != 0) return rc;
+  start.release();  // now owned by the thread
+  // Named here as well, so that the name shows as soon as the thread exists, not only once it
+  // has been scheduled. The caller holds pool->mu, which the thread takes before it can end,
+  // so `thread` is still valid.
+  NameThread(thread);
+  return 0;
 }
 
 [[noreturn]] void RaiseSpawnFault(int code) {

@@ -8,8 +8,9 @@
 //
 //   qiv::envelope::EnvelopeQueue queue(qiv::envelope::EnvelopeQueue::DefaultDir());
 //   qiv::runtime::Runtime& rt = qiv::runtime::BindingRuntime();
-//   auto pushed = rt.BlockOn(queue.PushBytes("e1", item_json));
-//   auto files = rt.BlockOn(queue.ListItemFiles());   // sorted by file name
+//   auto pushed = rt.BlockOn(queue.Push("routing", envelope));
+//   auto items = rt.BlockOn(queue.List());   // QueuedItems, sorted by file name
+//   auto dropped = rt.BlockOn(queue.DropItem(items->front().queue_id()));
 //
 // An item file is replaced whole: the bytes go to a temporary file in the queue directory
 // (a name that listing never returns), which is synced and renamed over the item's name, and
@@ -29,6 +30,8 @@
 #include "qiv/runtime/task.h"
 #include "qiv/signed_envelope/file_system.h"
 #include "qiv/signed_envelope/queue_error.h"
+#include "qiv/signed_envelope/queued_item.h"
+#include "qiv/signed_envelope/signed_envelope.h"
 
 namespace qiv::envelope {
 
@@ -96,6 +99,18 @@ class EnvelopeQueue {
 
   // VisitItemFiles collecting every file.
   runtime::Task<Result<std::vector<ItemFile>, QueueError>> ListItemFiles() const;
+
+  // Spills `envelope` under `pair_class`: EnsureDir(), then writes the item
+  // QueuedItem::ForPush(pair_class, envelope) as the file of the envelope's exchange_id,
+  // replacing any earlier one. Both arguments are borrowed until the task ends; the item
+  // copies what it keeps. Failures: those of EnsureDir() and WriteItem().
+  runtime::Task<Result<void, QueueError>> Push(std::string_view pair_class,
+                                                const SignedEnvelope& envelope) const;
+
+  // Every item, read and parsed file by file in the order of VisitItemFiles. The first
+  // failure ends the task and discards what was read: QueueError::Io as for VisitItemFiles,
+  // QueueError::Json with the reader's message for a file that is not an item.
+  runtime::Task<Result<std::vector<QueuedItem>, QueueError>> List() const;
 
   // Removes the item file of `queue_id` as one pool job, if its status can be read (following
   // symbolic links); otherwise succeeds without removing anything. Failure: QueueError::Io

@@ -1,0 +1,768 @@
+"""EnvelopeQueue and QueuedItem: the spill queue seen from Python, and the runtime under it.
+
+Runtime behaviour (when it is built, its threads, TOKIO_WORKER_THREADS) is process-wide, so
+those cases run in child processes. The slow one (pool threads ending after 10 idle seconds)
+starts in a child at the beginning of this module and is collected by its last test.
+"""
+import json
+import os
+import pathlib
+import subprocess
+import sys
+import textwrap
+import threading
+import time
+
+import pytest
+
+import qiv_protocol
+from qiv_protocol import EnvelopeQueue, QueuedItem, SignedEnvelope
+
+MODULE_DIR = os.path.dirname(qiv_protocol.__file__)
+
+
+def child_env(**overrides):
+    env = dict(os.environ)
+    env["PYTHONPATH"] = MODULE_DIR
+    env.pop("TOKIO_WORKER_THREADS", None)
+    for key, value in overrides.items():
+        if value is None:
+            env.pop(key, None)
+        else:
+            env[key] = value
+    return env
+
+
+# Shared by the child scripts: the runtime's threads as the kernel names them.
+CHILD_PRELUDE = textwrap.dedent(
+    """
+    import json, os, sys, threading, time
+    import qiv_protocol
+    from qiv_protocol import EnvelopeQueue, QueuedItem, SignedEnvelope
+
+    def runtime_threads():
+        names = []
+        for tid in os.listdir("/proc/self/task"):
+            try:
+                with open(f"/proc/self/task/{tid}/comm") as f:
+                    names.append(f.read().strip())
+            except FileNotFoundError:
+                pass
+        return [n for n in names if n.startswith("tokio")]
+
+    def report(**values):
+        print(json.dumps(values), flush=True)
+    """
+)
+
+
+def run_child(body, env=None, timeout=60):
+    """Runs `body` after CHILD_PRELUDE in a fresh interpreter; returns its report lines."""
+    proc = subprocess.run(
+        [sys.executable, "-c", CHILD_PRELUDE + textwrap.dedent(body)],
+        env=env if env is not None else child_env(),
+        capture_output=True,
+        text=True,
+        timeout=timeout,
+    )
+    assert proc.returncode == 0, proc.stderr
+    return [json.loads(line) for line in proc.stdout.splitlines()]
+
+
+# --- pool threads retire after 10 idle seconds (started first, collected last) -----------
+
+IDLE_POOL_CHILD = """
+    q = EnvelopeQueue(sys.argv[1])
+    q.drop_item("absent")                          # builds the runtime: workers only
+    workers = len(runtime_threads())
+    os.mkdir(sys.argv[1] + "/x.json")              # dropping it needs a pool job, which fails
+    try:
+        q.drop_item("x")
+    except OSError:
+        pass
+    after_job = len(runtime_threads())
+    deadline = time.monotonic() + 60
+    while len(runtime_threads()) > workers and time.monotonic() < deadline:
+        time.sleep(0.5)
+    report(workers=workers, after_job=after_job, later=len(runtime_threads()))
+"""
+
+
+@pytest.fixture(scope="module", autouse=True)
+def idle_pool_child(tmp_path_factory):
+    queue_dir = tmp_path_factory.mktemp("idle-pool")
+    proc = subprocess.Popen(
+        [sys.executable, "-c", CHILD_PRELUDE + textwrap.dedent(IDLE_POOL_CHILD), str(queue_dir)],
+        env=child_env(TOKIO_WORKER_THREADS="2"),
+        stdout=subprocess.PIPE,
+        stderr=subprocess.PIPE,
+        text=True,
+    )
+    yield proc
+    if proc.poll() is None:
+        proc.kill()
+        proc.wait()
+
+
+# --- construction, dir, repr --------------------------------------------------------------
+
+
+def test_constructor_touches_nothing(tmp_path):
+    missing = tmp_path / "a" / "b"
+    q = EnvelopeQueue(str(missing))
+    assert q.dir == str(missing)
+    assert not (tmp_path / "a").exists()
+    q = EnvelopeQueue(dir="q/../q")
+    assert q.dir == "q/../q"
+    assert repr(q) == 'EnvelopeQueue(dir="q/../q")'
+
+
+@pytest.mark.parametrize(
+    "argument, message",
+    [
+        (b"q", "argument 'dir': 'bytes' object cannot be cast as 'str'"),
+        (pathlib.PurePosixPath("q"), "argument 'dir': 'PurePosixPath' object cannot be cast as 'str'"),
+        (None, "argument 'dir': 'NoneType' object cannot be cast as 'str'"),
+    ],
+)
+def test_constructor_takes_only_str(argument, message):
+    with pytest.raises(TypeError) as info:
+        EnvelopeQueue(argument)
+    assert str(info.value) == message
+
+
+@pytest.mark.parametrize(
+    "path, shown",
+    [
+        ("", 'EnvelopeQueue(dir="")'),
+        ('a"b\\c', 'EnvelopeQueue(dir="a\\"b\\\\c")'),
+        ("tab\there\0nul", 'EnvelopeQueue(dir="tab\\there\\0nul")'),
+        ("caf\u00e9 \u00a0x\u0301", 'EnvelopeQueue(dir="caf\u00e9 \\u{a0}x\\u{301}")'),
+        ("it's", "EnvelopeQueue(dir=\"it's\")"),
+    ],
+)
+def test_repr_quotes_the_path(path, shown):
+    assert repr(EnvelopeQueue(path)) == shown
+
+
+@pytest.mark.parametrize(
+    "home, expected",
+    [
+        (None, ".envelope-queue"),
+        ("/home/u", "/home/u/.tolvan/envelope-queue"),
+        ("/home/u/", "/home/u/.tolvan/envelope-queue"),
+        ("/", "/.tolvan/envelope-queue"),
+        ("", ".tolvan/envelope-queue"),
+        ("~", "~/.tolvan/envelope-queue"),
+    ],
+)
+def test_default_dir_follows_home(monkeypatch, home, expected):
+    if home is None:
+        monkeypatch.delenv("HOME", raising=False)
+    else:
+        monkeypatch.setenv("HOME", home)
+    q = EnvelopeQueue.default()
+    assert type(q) is EnvelopeQueue
+    assert q.dir == expected
+
+
+@pytest.mark.parametrize(
+    "raw",
+    [
+        b"/h/\xff",
+        b"/h/\xc3",                  # truncated two-byte character at the end
+        b"/h/\xe2\x82x",             # truncated three-byte character: one replacement
+        b"/h/\xf0\x80\x80",          # overlong start: each byte on its own
+        b"/h/\xed\xa0\x80",          # surrogate
+        b"/h/\xf4\x90\x80\x80",      # above U+10FFFF
+        b"/h/\xc0\xaf\xe0\x80\xbf",
+        b"/h/\xf0\x9f\x98",          # three of four bytes: one replacement
+        b"/h/ok\xe2\x82\xac",        # valid
+    ],
+)
+def test_invalid_utf8_in_the_path(monkeypatch, raw):
+    # HOME is the only way a path with invalid UTF-8 reaches a queue.
+    monkeypatch.setitem(os.environb, b"HOME", raw)
+    q = EnvelopeQueue.default()
+    path = raw + b"/.tolvan/envelope-queue"
+    assert q.dir == path.decode("utf-8", "replace")
+    expected_repr = "".join(
+        chunk if isinstance(chunk, str) else "\\x%02X" % chunk for chunk in _repr_chunks(path)
+    )
+    assert repr(q) == 'EnvelopeQueue(dir="' + expected_repr + '")'
+
+
+def _repr_chunks(raw):
+    """Valid UTF-8 runs as text, every byte outside valid UTF-8 as an int."""
+    pos = 0
+    while pos < len(raw):
+        for size in (1, 2, 3, 4):
+            try:
+                text = raw[pos : pos + size].decode("utf-8")
+            except UnicodeDecodeError:
+                continue
+            yield text
+            pos += size
+            break
+        else:
+            yield raw[pos]
+            pos += 1
+
+
+def test_objects_compare_and_hash_by_identity():
+    a, b = EnvelopeQueue("q"), EnvelopeQueue("q")
+    assert a != b and a == a
+    assert len({a, b}) == 2
+    with pytest.raises(TypeError):
+        a < b  # noqa: B015
+    with pytest.raises(TypeError):
+        type("Sub", (EnvelopeQueue,), {})
+    with pytest.raises(AttributeError):
+        a.dir = "x"
+
+
+# --- drop_item ------------------------------------------------------------------------------
+
+
+def test_drop_item_of_a_missing_queue_or_file(tmp_path):
+    missing = EnvelopeQueue(str(tmp_path / "nothing"))
+    assert missing.drop_item("e1") is None
+    assert not (tmp_path / "nothing").exists()
+    q = EnvelopeQueue(str(tmp_path))
+    (tmp_path / "e1.json").write_text("{}")
+    (tmp_path / "keep.json").write_text("{}")
+    assert q.drop_item("e/1") is None          # sanitises to e1
+    assert q.drop_item("e1") is None           # twice: still fine
+    assert sorted(os.listdir(tmp_path)) == ["keep.json"]
+
+
+def test_drop_item_of_an_id_that_sanitises_to_nothing(tmp_path):
+    (tmp_path / ".json").write_text("{}")
+    EnvelopeQueue(str(tmp_path)).drop_item("\u00e9/..")
+    assert os.listdir(tmp_path) == []
+
+
+def test_drop_item_with_an_empty_queue_path_uses_the_current_directory(tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    (tmp_path / "e1.json").write_text("{}")
+    EnvelopeQueue("").drop_item("e1")
+    assert os.listdir(tmp_path) == []
+
+
+def test_drop_item_on_a_queue_path_that_is_a_file_or_holds_nul(tmp_path):
+    regular = tmp_path / "plain"
+    regular.write_text("x")
+    assert EnvelopeQueue(str(regular)).drop_item("e1") is None
+    assert EnvelopeQueue(str(tmp_path) + "/\0q").drop_item("e1") is None
+    assert regular.read_text() == "x"
+
+
+def test_drop_item_failure_is_a_plain_os_error(tmp_path):
+    (tmp_path / "x.json").mkdir()
+    with pytest.raises(OSError) as info:
+        EnvelopeQueue(str(tmp_path)).drop_item("x")
+    assert type(info.value) is OSError
+    assert info.value.errno is None and info.value.strerror is None
+    assert info.value.filename is None
+    assert str(info.value) == (
+        f"queue I/O error at {tmp_path}/x.json: {os.strerror(21)} (os error 21)"
+    )
+
+
+@pytest.mark.parametrize(
+    "args, kwargs, message",
+    [
+        ((5,), {}, "argument 'queue_id': 'int' object cannot be cast as 'str'"),
+        ((), {}, "EnvelopeQueue.drop_item() missing 1 required positional argument: 'queue_id'"),
+        (("a", "b"), {}, "EnvelopeQueue.drop_item() takes 1 positional arguments but 2 were given"),
+    ],
+)
+def test_drop_item_argument_errors(args, kwargs, message):
+    with pytest.raises(TypeError) as info:
+        EnvelopeQueue("q").drop_item(*args, **kwargs)
+    assert str(info.value) == message
+
+
+def test_docstrings_and_signatures():
+    assert EnvelopeQueue.__text_signature__ == "(dir)"
+    assert EnvelopeQueue.__doc__.startswith("File-backed envelope spill queue.")
+    assert EnvelopeQueue.default.__text_signature__ == "()"
+    assert EnvelopeQueue.default.__doc__ == "Bind to the kernel's default directory."
+    assert EnvelopeQueue.drop_item.__text_signature__ == "($self, queue_id)"
+    assert EnvelopeQueue.drop_item.__doc__ == "Drop an item after successful re-emission."
+
+
+# --- push and list ------------------------------------------------------------------------
+
+E1 = (
+    '{"exchange_id":"e1","peer_self":{"class":"body","type":"t","ref":"r"},'
+    '"direction":"outbound","request_hash":"h1","our_signature":"s1",'
+    '"opened_at":"2024-03-05T07:08:09Z","protocol_hint":"tcp","counterparty_identifier":"c1"}'
+)
+
+E1_FILE = b"""{
+  "queue_id": "e1",
+  "pair_class": "routing",
+  "envelope": {
+    "exchange_id": "e1",
+    "peer_self": {
+      "class": "body",
+      "type": "t",
+      "ref": "r"
+    },
+    "direction": "outbound",
+    "request_hash": "h1",
+    "our_signature": "s1",
+    "opened_at": "2024-03-05T07:08:09Z",
+    "protocol_hint": "tcp",
+    "counterparty_identifier": "c1"
+  }
+}"""
+
+
+def envelope(exchange_id="e1", **fields):
+    data = json.loads(E1)
+    data["exchange_id"] = exchange_id
+    data.update(fields)
+    return SignedEnvelope.from_json(json.dumps(data))
+
+
+def item_file(queue_id, pair_class="routing", exchange_id=None):
+    data = {"queue_id": queue_id, "pair_class": pair_class,
+            "envelope": json.loads(envelope(exchange_id or queue_id).to_json())}
+    return json.dumps(data, indent=2)
+
+
+def test_push_writes_the_item_file_and_list_reads_it(tmp_path):
+    q = EnvelopeQueue(str(tmp_path / "a" / "b"))
+    env = envelope()
+    assert q.push("routing", env) is None
+    assert os.listdir(tmp_path / "a" / "b") == ["e1.json"]
+    assert (tmp_path / "a" / "b" / "e1.json").read_bytes() == E1_FILE
+    (item,) = q.list()
+    assert type(item) is QueuedItem
+    assert item.queue_id == env.exchange_id == "e1"
+    assert item.pair_class == "routing"
+    assert item.envelope == env
+    assert item.envelope is not item.envelope
+    assert repr(item) == 'QueuedItem(queue_id="e1", pair_class="routing")'
+    # The envelope is copied: the list's items are new objects every time.
+    (again,) = q.list()
+    assert again is not item and again != item
+
+
+def test_push_keeps_every_field_and_takes_any_pair_class(tmp_path):
+    env = envelope(
+        "id\"\n\u00e9",
+        peer_counterparty={"class": "pair", "type": "u", "ref": "v/w"},
+        direction="inbound",
+        response_hash="",
+        counterparty_signature="cs",
+        closed_at="2016-12-31T23:59:60.5Z",
+    )
+    q = EnvelopeQueue(str(tmp_path))
+    q.push(pair_class="not a pair class \u0301", envelope=env)
+    (item,) = q.list()
+    assert item.envelope == env
+    assert item.queue_id == "id\"\n\u00e9"
+    assert item.pair_class == "not a pair class \u0301"
+    assert repr(item) == 'QueuedItem(queue_id="id\\"\\n\u00e9", pair_class="not a pair class \\u{301}")'
+    assert os.listdir(tmp_path) == ["id.json"]
+
+
+@pytest.mark.parametrize(
+    "exchange_id, file_name",
+    [
+        ("e1", "e1.json"),
+        ("0190a1b2-7c3d_X", "0190a1b2-7c3d_X.json"),
+        ("a/b", "ab.json"),
+        ("a.b", "ab.json"),
+        ("../x", "x.json"),
+        ("caf\u00e9 1", "caf1.json"),
+        ("", ".json"),
+        ("\u00e9", ".json"),
+    ],
+)
+def test_file_names_keep_only_safe_characters(tmp_path, exchange_id, file_name):
+    q = EnvelopeQueue(str(tmp_path))
+    q.push("routing", envelope(exchange_id))
+    assert os.listdir(tmp_path) == [file_name]
+    items = q.list()
+    if file_name == ".json":
+        assert items == []  # a name without a stem is never listed
+    else:
+        assert [i.queue_id for i in items] == [exchange_id]
+    q.drop_item(exchange_id)
+    assert os.listdir(tmp_path) == []
+
+
+def test_ids_that_sanitise_alike_share_one_file(tmp_path):
+    q = EnvelopeQueue(str(tmp_path))
+    q.push("routing", envelope("a/b"))
+    q.push("trust", envelope("ab"))
+    (item,) = q.list()
+    assert (item.queue_id, item.pair_class) == ("ab", "trust")
+    assert os.listdir(tmp_path) == ["ab.json"]
+
+
+def test_list_sorts_by_file_name_bytes(tmp_path):
+    for stem in ["b", "a", "A", "a-b", "a0", "a_b"]:
+        (tmp_path / f"{stem}.json").write_text(item_file(stem))
+    (tmp_path / "notes.txt").write_text("not an item")
+    (tmp_path / "A.JSON").write_text("not an item")
+    (tmp_path / "a.json.bak").write_text("not an item")
+    assert [i.queue_id for i in EnvelopeQueue(str(tmp_path)).list()] == [
+        "A", "a-b", "a", "a0", "a_b", "b"
+    ]
+
+
+def test_list_reads_names_with_several_dots_and_more_than_one_chunk(tmp_path):
+    names = [f"{n:03}" for n in range(70)]
+    for stem in names:
+        (tmp_path / f"{stem}.json").write_text(item_file(stem))
+    (tmp_path / "x.y.json").write_text(item_file("xy"))
+    (tmp_path / "..json").write_text(item_file("dot"))
+    got = [i.queue_id for i in EnvelopeQueue(str(tmp_path)).list()]
+    assert got == ["dot"] + names + ["xy"]
+
+
+def test_a_missing_queue_directory(tmp_path):
+    q = EnvelopeQueue(str(tmp_path / "a" / "b" / "c"))
+    assert q.list() == []
+    assert q.drop_item("e1") is None
+    assert not (tmp_path / "a").exists()
+    q.push("routing", envelope())
+    assert os.listdir(tmp_path / "a" / "b" / "c") == ["e1.json"]
+
+
+def test_a_queue_path_that_is_a_regular_file(tmp_path):
+    regular = tmp_path / "plain"
+    regular.write_text("x")
+    q = EnvelopeQueue(str(regular))
+    with pytest.raises(OSError) as info:
+        q.push("routing", envelope())
+    assert type(info.value) is OSError and info.value.errno is None
+    assert str(info.value) == f"queue I/O error at {regular}/e1.json: {os.strerror(20)} (os error 20)"
+    with pytest.raises(OSError) as info:
+        q.list()
+    assert type(info.value) is OSError
+    assert str(info.value) == f"queue I/O error at {regular}: {os.strerror(20)} (os error 20)"
+    assert q.drop_item("e1") is None
+    assert regular.read_text() == "x"
+
+
+def test_the_empty_queue_path_is_the_current_directory(tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    q = EnvelopeQueue("")
+    q.push("routing", envelope())
+    assert os.listdir(tmp_path) == ["e1.json"]
+    assert (tmp_path / "e1.json").read_bytes() == E1_FILE
+    assert q.list() == []  # the empty path has no status, so the listing is empty
+    q.drop_item("e1")
+    assert os.listdir(tmp_path) == []
+
+
+def test_a_queue_path_holding_nul(tmp_path):
+    q = EnvelopeQueue(f"{tmp_path}/a\0b")
+    with pytest.raises(OSError) as info:
+        q.push("routing", envelope())
+    assert type(info.value) is OSError and info.value.errno is None
+    assert str(info.value) == (
+        f"queue I/O error at {tmp_path}/a\0b: file name contained an unexpected NUL byte"
+    )
+    assert q.list() == []
+    assert q.drop_item("e1") is None
+    assert os.listdir(tmp_path) == []
+
+
+def test_a_sub_directory_named_like_an_item_fails_every_list(tmp_path):
+    (tmp_path / "a.json").write_text(item_file("a"))
+    (tmp_path / "x.json").mkdir()
+    q = EnvelopeQueue(str(tmp_path))
+    for _ in range(2):
+        with pytest.raises(OSError) as info:
+            q.list()
+        assert type(info.value) is OSError
+        assert str(info.value) == f"queue I/O error at {tmp_path}/x.json: {os.strerror(21)} (os error 21)"
+
+
+def test_an_items_queue_id_is_taken_from_the_file_not_its_name(tmp_path):
+    (tmp_path / "c.json").write_text(item_file("d", exchange_id="zz"))
+    q = EnvelopeQueue(str(tmp_path))
+    (item,) = q.list()
+    assert item.queue_id == "d" and item.envelope.exchange_id == "zz"
+    q.drop_item("d")  # addresses d.json
+    assert os.listdir(tmp_path) == ["c.json"]
+
+
+def test_the_array_form_of_an_item(tmp_path):
+    env = json.loads(E1)
+    (tmp_path / "e1.json").write_text(json.dumps(["e1", "routing", env]))
+    (item,) = EnvelopeQueue(str(tmp_path)).list()
+    assert (item.queue_id, item.pair_class) == ("e1", "routing")
+    assert item.envelope == envelope()
+
+
+@pytest.mark.parametrize(
+    "text, message",
+    [
+        (E1_FILE.decode() + "\n}", "trailing characters at line 19 column 1"),
+        ('{"queue_id": "a",\n "pair_class": "p"\n}', "missing field `envelope` at line 3 column 1"),
+        ('{"envelope": ' + E1 + ', "pair_class": "p"}', "missing field `queue_id` at line 1 column 255"),
+        ('["a", "p"]', "invalid length 2, expected struct QueuedItem with 3 elements at line 1 column 10"),
+        ("<not json>", "expected value at line 1 column 1"),
+        ("", "EOF while parsing a value at line 1 column 0"),
+        ('{"queue_id": 5}', "invalid type: integer `5`, expected a string at line 1 column 14"),
+        (
+            '{"queue_id": "a", "pair_class": "p", "envelope": {"exchange_id": "a"}}',
+            "missing field `peer_self` at line 1 column 69",
+        ),
+    ],
+)
+def test_a_malformed_item_fails_the_whole_list(tmp_path, text, message):
+    (tmp_path / "a.json").write_text(item_file("a"))
+    (tmp_path / "b.json").write_text(text)
+    (tmp_path / "c.json").write_text(item_file("c"))
+    with pytest.raises(ValueError) as info:
+        EnvelopeQueue(str(tmp_path)).list()
+    assert type(info.value) is ValueError
+    assert str(info.value) == "queue JSON error: " + message
+
+
+def test_push_replaces_a_partial_file_and_leaves_no_temporary_behind(tmp_path):
+    (tmp_path / "e1.json").write_text('{"queue_id": "e1", "pai')
+    q = EnvelopeQueue(str(tmp_path))
+    q.push("routing", envelope())
+    assert os.listdir(tmp_path) == ["e1.json"]
+    assert (tmp_path / "e1.json").read_bytes() == E1_FILE
+
+
+@pytest.mark.parametrize(
+    "args, message",
+    [
+        ((5, "x"), "argument 'pair_class': 'int' object cannot be cast as 'str'"),
+        (("routing", "x"), "argument 'envelope': 'str' object cannot be cast as 'SignedEnvelope'"),
+        (("routing",), "EnvelopeQueue.push() missing 1 required positional argument: 'envelope'"),
+    ],
+)
+def test_push_argument_errors(tmp_path, args, message):
+    with pytest.raises(TypeError) as info:
+        EnvelopeQueue(str(tmp_path / "q")).push(*args)
+    assert str(info.value) == message
+    assert not (tmp_path / "q").exists()
+
+
+def test_list_takes_no_arguments():
+    with pytest.raises(TypeError):
+        EnvelopeQueue("q").list(1)
+
+
+def test_queued_item_cannot_be_made_or_changed(tmp_path):
+    with pytest.raises(TypeError):
+        QueuedItem()
+    with pytest.raises(TypeError):
+        type("Sub", (QueuedItem,), {})
+    q = EnvelopeQueue(str(tmp_path))
+    q.push("routing", envelope())
+    (item,) = q.list()
+    with pytest.raises(AttributeError):
+        item.pair_class = "x"
+    assert len({item, item}) == 1
+    assert QueuedItem.__doc__ == (
+        "One spilled record: the envelope plus the pair class it was meant to\n"
+        "be emitted as. Constructed by the queue, not by user code."
+    )
+
+
+def test_push_and_list_docstrings():
+    assert EnvelopeQueue.push.__text_signature__ == "($self, pair_class, envelope)"
+    assert EnvelopeQueue.push.__doc__ == (
+        "Spill an envelope into the queue. Raises `IOError` on filesystem\n"
+        "failure or `ValueError` on JSON serialisation failure."
+    )
+    assert EnvelopeQueue.list.__text_signature__ == "($self)"
+    assert EnvelopeQueue.list.__doc__ == "Enumerate queued items in emission order (UUIDv7 prefix sort)."
+    assert [n for n in vars(EnvelopeQueue) if not n.startswith("__")] == [
+        "default", "push", "list", "drop_item", "dir"
+    ]
+
+
+def test_the_interpreter_lock_is_kept_during_a_call(tmp_path):
+    # The item "file" is a FIFO: the pool thread's open blocks until the writer below opens
+    # it, and the writer then holds the call for half a second before writing.
+    fifo = tmp_path / "a.json"
+    os.mkfifo(fifo)
+    writer = subprocess.Popen(
+        [sys.executable, "-c",
+         "import sys, time\nf = open(sys.argv[1], 'w')\ntime.sleep(0.5)\nf.write('[')\nf.close()",
+         str(fifo)]
+    )
+    ticks = []
+    stop = threading.Event()
+
+    def count():
+        while not stop.is_set():
+            ticks.append(time.monotonic())
+            time.sleep(0.001)
+
+    counter = threading.Thread(target=count)
+    counter.start()
+    try:
+        time.sleep(0.05)
+        start = time.monotonic()
+        with pytest.raises(ValueError) as info:
+            EnvelopeQueue(str(tmp_path)).list()
+        end = time.monotonic()
+    finally:
+        stop.set()
+        counter.join()
+        writer.wait()
+    assert str(info.value) == "queue JSON error: EOF while parsing a list at line 1 column 1"
+    assert end - start >= 0.4
+    # Apart from a switch interval at either end, the counting thread never ran.
+    assert [t for t in ticks if start + 0.1 < t < end - 0.1] == []
+
+
+# --- the runtime under the blocking calls (child processes) -----------------------------
+
+
+def test_bad_arguments_leave_the_runtime_unbuilt():
+    (report,) = run_child(
+        """
+        q = EnvelopeQueue("/nonexistent-queue-dir")
+        r = EnvelopeQueue.default(); repr(q); q.dir
+        for call in (lambda: q.drop_item(5), lambda: q.push(5, None), lambda: q.push("r", "x")):
+            try:
+                call()
+            except TypeError:
+                pass
+        before = runtime_threads()
+        q.list()
+        report(before=before, after=runtime_threads())
+        """,
+        env=child_env(TOKIO_WORKER_THREADS="3"),
+    )
+    assert report["before"] == []
+    assert report["after"] == ["tokio-runtime-w"] * 3
+
+
+def test_worker_count_defaults_to_available_processors():
+    (report,) = run_child(
+        """
+        EnvelopeQueue("/nonexistent-queue-dir").drop_item("e1")
+        report(threads=runtime_threads(), cpus=len(os.sched_getaffinity(0)))
+        """
+    )
+    assert report["threads"] == ["tokio-runtime-w"] * report["cpus"]
+
+
+BAD_WORKER_COUNTS = [
+    ("0", '"TOKIO_WORKER_THREADS" cannot be set to 0'),
+    ("abc", '"TOKIO_WORKER_THREADS" must be usize, error: invalid digit found in string, value: abc'),
+    ("", '"TOKIO_WORKER_THREADS" must be usize, error: cannot parse integer from empty string, value: '),
+    (" 4", '"TOKIO_WORKER_THREADS" must be usize, error: invalid digit found in string, value:  4'),
+    ("+", '"TOKIO_WORKER_THREADS" must be usize, error: invalid digit found in string, value: +'),
+    ("-1", '"TOKIO_WORKER_THREADS" must be usize, error: invalid digit found in string, value: -1'),
+    (
+        "18446744073709551616",
+        '"TOKIO_WORKER_THREADS" must be usize, error: number too large to fit in target type, '
+        "value: 18446744073709551616",
+    ),
+]
+
+
+@pytest.mark.parametrize("value, message", BAD_WORKER_COUNTS)
+def test_invalid_worker_count_faults_until_corrected(value, message):
+    (report,) = run_child(
+        """
+        q = EnvelopeQueue("/nonexistent-queue-dir")
+        faults = []
+        for _ in range(2):   # the failed build is tried again by the next call
+            try:
+                q.drop_item("e1")
+            except BaseException as e:
+                faults.append([type(e).__module__, type(e).__name__, str(e)])
+        threads_after_fault = runtime_threads()
+        os.environ["TOKIO_WORKER_THREADS"] = "2"
+        q.drop_item("e1")
+        report(faults=faults, before=threads_after_fault, after=runtime_threads())
+        """,
+        env=child_env(TOKIO_WORKER_THREADS=value),
+    )
+    assert report["faults"] == [["pyo3_runtime", "PanicException", message]] * 2
+    assert report["before"] == []
+    assert report["after"] == ["tokio-runtime-w"] * 2
+
+
+def test_a_runtime_that_cannot_be_built_is_tried_again():
+    (report,) = run_child(
+        """
+        import resource
+        q = EnvelopeQueue("/nonexistent-queue-dir")
+        soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
+        resource.setrlimit(resource.RLIMIT_NOFILE, (64, hard))
+        fillers = []
+        try:
+            while True:
+                fillers.append(os.open("/dev/null", os.O_RDONLY))
+        except OSError:
+            pass
+        try:
+            q.list()
+        except BaseException as e:
+            fault = [type(e).__name__, str(e)]
+        for fd in fillers:
+            os.close(fd)
+        threads_after_fault = runtime_threads()
+        q.list()
+        report(fault=fault, before=threads_after_fault, after=runtime_threads())
+        """,
+        env=child_env(TOKIO_WORKER_THREADS="2"),
+    )
+    assert report["fault"] == [
+        "PanicException",
+        "failed to start tokio runtime for qiv-protocol-py: "
+        f'Os {{ code: 24, kind: Uncategorized, message: "{os.strerror(24)}" }}',
+    ]
+    assert report["before"] == []
+    assert report["after"] == ["tokio-runtime-w"] * 2
+
+
+def test_worker_count_that_is_not_unicode():
+    env = {os.fsencode(k): os.fsencode(v) for k, v in child_env().items()}
+    env[b"TOKIO_WORKER_THREADS"] = b"4\xff"
+    (report,) = run_child(
+        """
+        try:
+            EnvelopeQueue("/nonexistent-queue-dir").drop_item("e1")
+        except BaseException as e:
+            report(fault=str(e))
+        """,
+        env=env,
+    )
+    assert report["fault"] == '"TOKIO_WORKER_THREADS" must be valid unicode, error: "4\\xFF"'
+
+
+def test_plus_sign_is_accepted_and_the_runtime_is_shared():
+    (report,) = run_child(
+        """
+        EnvelopeQueue("/nonexistent-queue-dir").drop_item("e1")
+        first = runtime_threads()
+        os.environ["TOKIO_WORKER_THREADS"] = "7"    # read only when the runtime is built
+        EnvelopeQueue("/other-nonexistent-dir").drop_item("e2")
+        report(first=first, later=runtime_threads())
+        """,
+        env=child_env(TOKIO_WORKER_THREADS="+4"),
+    )
+    assert report["first"] == ["tokio-runtime-w"] * 4
+    assert report["later"] == ["tokio-runtime-w"] * 4
+
+
+# --- collected last ----------------------------------------------------------------------
+
+
+def test_pool_threads_end_after_ten_idle_seconds(idle_pool_child):
+    out, err = idle_pool_child.communicate(timeout=120)
+    assert idle_pool_child.returncode == 0, err
+    report = json.loads(out)
+    assert report == {"workers": 2, "after_job": 3, "later": 2}

@@ -1,0 +1,108 @@
+"""A process killed in the middle of pushes never leaves the queue unreadable or wrong.
+
+A child pushes large envelopes in a loop (several ids, each pushed again and again with
+different contents) and is killed with SIGKILL at a random moment; after every kill, list()
+must succeed and every item it returns must be exactly one of the envelopes that were pushed
+under that id and pair class.
+"""
+import json
+import os
+import random
+import signal
+import subprocess
+import sys
+import textwrap
+
+from qiv_protocol import EnvelopeQueue, SignedEnvelope
+
+import qiv_protocol
+
+KILLS = 30
+IDS = ["e0", "e1", "e2", "e3"]
+VERSIONS = 3
+BASE = {
+    "peer_self": {"class": "body", "type": "t", "ref": "r"},
+    "direction": "outbound",
+    "request_hash": "h1",
+    "our_signature": "s1",
+    "opened_at": "2024-03-05T07:08:09Z",
+    "protocol_hint": "tcp",
+}
+
+
+def envelope_texts():
+    """Per (id, version): a large envelope whose contents tell the version apart."""
+    texts = {}
+    for exchange_id in IDS:
+        for version in range(VERSIONS):
+            data = dict(BASE, exchange_id=exchange_id)
+            # Large enough that a write takes a while, so that kills land inside writes.
+            data["counterparty_identifier"] = f"{exchange_id}-v{version}-" + "x" * 300_000
+            texts[(exchange_id, version)] = json.dumps(data)
+    return texts
+
+
+PUSHER = textwrap.dedent(
+    """
+    import json, sys
+    from qiv_protocol import EnvelopeQueue, SignedEnvelope
+    texts = json.load(open(sys.argv[2]))
+    envelopes = [(t["pair_class"], SignedEnvelope.from_json(t["text"])) for t in texts]
+    q = EnvelopeQueue(sys.argv[1])
+    n = 0
+    while True:
+        pair_class, env = envelopes[n % len(envelopes)]
+        q.push(pair_class, env)
+        n += 1
+        if n == 1:
+            print("pushing", flush=True)
+    """
+)
+
+
+def test_list_survives_kills_during_pushes(tmp_path):
+    texts = envelope_texts()
+    pushed = {}  # (queue_id, pair_class) -> the envelopes pushed under them
+    table = []
+    for (exchange_id, version), text in texts.items():
+        pair_class = f"class-{version}"
+        table.append({"pair_class": pair_class, "text": text})
+        pushed.setdefault((exchange_id, pair_class), []).append(SignedEnvelope.from_json(text))
+    random.Random(7).shuffle(table)
+    table_file = tmp_path / "table.json"
+    table_file.write_text(json.dumps(table))
+    queue_dir = tmp_path / "queue"
+    env = dict(os.environ, PYTHONPATH=os.path.dirname(qiv_protocol.__file__))
+    rng = random.Random(1234)
+    queue = EnvelopeQueue(str(queue_dir))
+    seen_ids = set()
+    for _ in range(KILLS):
+        child = subprocess.Popen(
+            [sys.executable, "-c", PUSHER, str(queue_dir), str(table_file)],
+            env=env,
+            stdout=subprocess.PIPE,
+            stderr=subprocess.PIPE,
+        )
+        try:
+            assert child.stdout.readline() == b"pushing\n", child.stderr.read()
+            # Random moment inside the loop of pushes.
+            try:
+                child.wait(timeout=rng.uniform(0.0, 0.05))
+            except subprocess.TimeoutExpired:
+                pass
+            assert child.poll() is None, child.stderr.read()
+        finally:
+            child.send_signal(signal.SIGKILL)
+            child.wait()
+            child.stdout.close()
+            child.stderr.close()
+        assert child.returncode == -signal.SIGKILL
+        items = queue.list()
+        assert items, "the first push had completed before the kill"
+        for item in items:
+            candidates = pushed[(item.queue_id, item.pair_class)]
+            assert item.envelope in candidates
+            seen_ids.add(item.queue_id)
+        names = sorted(n for n in os.listdir(queue_dir) if n.endswith(".json"))
+        assert names == sorted(f"{i.queue_id}.json" for i in items)
+    assert seen_ids <= set(IDS)
