@@ -81,3 +81,29 @@ def test_equality_by_value_and_unhashable():
         hash(AttestationChain())
     with pytest.raises(TypeError):
         AttestationChain() < AttestationChain()
+
+
+class LyingLength:
+    """A sequence whose length is only a claim; iteration yields what it really holds."""
+
+    def __init__(self, length, items):
+        self.length, self.items = length, items
+
+    def __len__(self):
+        if isinstance(self.length, BaseException):
+            raise self.length
+        return self.length
+
+    def __getitem__(self, index):
+        return self.items[index]
+
+
+@pytest.mark.parametrize(
+    "length",
+    [2**57, 2**62, 10**12, RuntimeError("length unknown")],
+    ids=["2**57", "2**62", "10**12", "raises"],
+)
+def test_length_is_only_a_hint(length):
+    # The length sizes nothing that could fail: the items are what iteration yields.
+    chain = AttestationChain(LyingLength(length, ["a", "b"]), "v")
+    assert chain.certs_b64 == ["a", "b"]

@@ -4,6 +4,7 @@ Its classes are built exactly as the module's own: Sample is a value class (cons
 four parameters, static methods, getters, repr/str, hash and value equality) and Gauge an
 object with the shared-borrow counter and no constructor.
 """
+import functools
 import gc
 import json
 import weakref
@@ -60,6 +61,47 @@ def test_argument_matching_errors(call, message):
     with pytest.raises(TypeError) as info:
         call()
     assert type(info.value) is TypeError
+    assert str(info.value) == message
+
+
+class NamedLike:
+    """A keyword key that is no str but whose str() is a parameter name."""
+
+    def __init__(self, text):
+        self.text = text
+
+    def __str__(self):
+        return self.text
+
+    def __hash__(self):
+        return hash(self.text)
+
+
+def call_with_keys(fn, *args, keys):
+    # functools.partial hands its own keywords dict to the call as it is, so it can carry keys
+    # that a ** call would refuse.
+    call = functools.partial(fn, *args)
+    call.keywords.update(keys)
+    return call()
+
+
+@pytest.mark.parametrize(
+    "args, keys, message",
+    [
+        ((), {NamedLike("name"): "a"}, "Sample.__new__() got an unexpected keyword argument 'name'"),
+        ((), {1: "a"}, "Sample.__new__() got an unexpected keyword argument '1'"),
+        (("a",), {"note": "n", NamedLike("tags"): []},
+         "Sample.__new__() got an unexpected keyword argument 'tags'"),
+        # Keywords are taken in order: a problem of an earlier one is reported first.
+        (("a",), {"name": "b", NamedLike("note"): "n"},
+         "Sample.__new__() got multiple values for argument 'name'"),
+        (("a", [], None, b"", 5), {NamedLike("note"): "n"},
+         "Sample.__new__() takes from 1 to 4 positional arguments but 5 were given"),
+    ],
+)
+def test_keyword_keys_that_are_not_text_match_no_parameter(args, keys, message):
+    with pytest.raises(TypeError) as info:
+        call_with_keys(Sample, *args, keys=keys)
     assert str(info.value) == message
 
 
@@ -346,6 +388,26 @@ def test_panic_from_called_python_code_is_taken_over(monkeypatch, capfd):
     err = capfd.readouterr().err
     assert "Traceback" in err and "raised by Python" in err
     assert borrow_count(g) == 0
+
+
+def test_panic_from_a_length_hint_is_taken_over_too(capfd):
+    # Any other failure of __len__ is ignored (it is only a capacity hint), a fault is not.
+    with pytest.raises(BaseException) as info:
+        Sample("a").fault("first")
+    panic = type(info.value)
+
+    class PanickingLength:
+        def __len__(self):
+            raise panic("raised by __len__")
+
+        def __getitem__(self, index):
+            raise IndexError
+
+    capfd.readouterr()
+    with pytest.raises(panic) as info:
+        Sample("a", PanickingLength())
+    assert info.value.args == ("raised by __len__",)
+    assert "Traceback" in capfd.readouterr().err
 
 
 def test_release_wipes_and_reports_faults_as_unraisable(monkeypatch):

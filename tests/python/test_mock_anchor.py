@@ -375,3 +375,29 @@ def test_refused_calls_leave_the_runtime_unbuilt():
         [sys.executable, "-c", RUNTIME_CHILD], env=env, capture_output=True, text=True, check=True
     ).stdout.split()
     assert out == ["0", "0", "2"]
+
+
+# Python code can swap in object.__new__ for the class and get an object that holds no anchor;
+# every use of it must fail as a fault rather than crash the interpreter.
+HOLLOW_CHILD = textwrap.dedent(
+    """
+    import qiv_protocol
+    cls = qiv_protocol.MockAnchor
+    cls.__new__ = staticmethod(lambda c, *args: object.__new__(c))
+    hollow = cls("x")
+    for use in (lambda: hollow.submit(bytes(32)), lambda: hollow.id, lambda: repr(hollow)):
+        try:
+            use()
+        except BaseException as error:
+            print(type(error).__name__, error)
+    del hollow
+    print("alive")
+    """
+)
+
+
+def test_an_object_built_around_the_constructor_faults_instead_of_crashing():
+    child = subprocess.run([sys.executable, "-c", HOLLOW_CHILD], capture_output=True, text=True)
+    assert child.returncode == 0, child.stderr
+    assert child.stdout.splitlines() == [
+        "PanicException MockAnchor object was not created by MockAnchor()"] * 3 + ["alive"]

@@ -16,7 +16,12 @@ class HeldMockAnchor {
  public:
   explicit HeldMockAnchor(std::string_view id) : anchor_(std::make_unique<MockAnchor>(id)) {}
 
-  MockAnchor& anchor() const { return *anchor_; }
+  // An object can exist without an anchor only when Python code replaced the class's __new__
+  // and built it with object.__new__: refuse it instead of dereferencing nothing.
+  MockAnchor& anchor() const {
+    if (anchor_ == nullptr) RaiseFault("MockAnchor object was not created by MockAnchor()");
+    return *anchor_;
+  }
 
  private:
   std::unique_ptr<MockAnchor> anchor_;

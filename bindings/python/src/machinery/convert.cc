@@ -1,10 +1,13 @@
 #include "machinery/convert.h"
 
+#include <algorithm>
 #include <string>
 #include <utility>
 
 namespace qiv::py {
 namespace {
+
+constexpr std::size_t kMaxReservedItems = 1024;
 
 // collections.abc.Sequence, imported the first time a sequence check fails and kept.
 PyObject* g_sequence_abc = nullptr;
@@ -55,12 +58,16 @@ PyResult<std::vector<std::string>> TextSequenceFromPython(PyObject* obj) {
     if (name == nullptr) return Err(Error::Fetch());
     return Err(CastError(obj, std::string_view(name, static_cast<std::size_t>(size))));
   }
+  // The length is only a capacity hint: a failing __len__ is ignored (though a fault raised
+  // in it is taken over like any other, by Fetch), and a claimed length sizes at most
+  // kMaxReservedItems up front, so that an object reporting a huge length cannot make the
+  // reservation itself exhaust memory; the list grows with what iteration really yields.
   std::vector<std::string> items;
   Py_ssize_t length = PySequence_Size(obj);
   if (length < 0) {
-    PyErr_Clear();  // only a capacity hint
+    static_cast<void>(Error::Fetch());
   } else {
-    items.reserve(static_cast<std::size_t>(length));
+    items.reserve(std::min(static_cast<std::size_t>(length), kMaxReservedItems));
   }
   PyRef iterator = PyRef::Steal(PyObject_GetIter(obj));
   if (!iterator) return Err(Error::Fetch());
