@@ -2,7 +2,8 @@
 # Builds the libFuzzer targets with clang-14 in build-fuzz/ and runs each one for a while on a
 # copy of its committed seed corpus, up to four at once. Any finding (crash, sanitizer report,
 # broken property, timeout, memory blow-up) fails the run; the input that caused it is saved
-# under build-fuzz/findings/.
+# under build-fuzz/findings/. The table of exec/s and executions per target is also left in
+# build-fuzz/fuzz-summary.txt.
 #
 #   tools/fuzz.sh                 # 30 s per target
 #   tools/fuzz.sh 600             # ten minutes per target
@@ -22,6 +23,8 @@ if ! [[ "${seconds}" =~ ^[1-9][0-9]*$ ]]; then
   exit 2
 fi
 
+command -v clang++-14 >/dev/null ||
+  { echo "fuzz.sh: clang++-14 not found (apt-get install clang-14 libclang-rt-14-dev)" >&2; exit 1; }
 CC=clang-14 CXX=clang++-14 cmake -S "${root}" -B "${build}" -G Ninja \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQIV_FUZZ=ON -DQIV_BUILD_TESTS=OFF >/dev/null
 ninja -C "${build}" -j"${jobs}" qiv_fuzzers
@@ -67,7 +70,11 @@ done <"${manifest}"
 wait
 
 failed=0
-printf '\n%-16s %10s %14s %8s  %s\n' target "exec/s" executions corpus result
+summary="${build}/fuzz-summary.txt"
+rm -f "${summary}"
+echo
+{
+printf '%-16s %10s %14s %8s  %s\n' target "exec/s" executions corpus result
 for name in "${names[@]}"; do
   log="${work}/${name}.log"
   rc="$(cat "${work}/${name}.rc" 2>/dev/null || echo missing)"
@@ -87,10 +94,12 @@ for name in "${names[@]}"; do
   result="ok"
   if [[ "${rc}" != 0 ]]; then
     result="FAILED (exit ${rc}; log ${log})"
-    failed=1
   fi
   printf '%-16s %10s %14s %8s  %s\n' "${name}" "${rate}" "${total}" "${entries}" "${result}"
 done
+} | tee "${summary}"
+# The table ran in a pipeline's subshell: read the verdict back from it.
+grep -q 'FAILED (exit' "${summary}" && failed=1
 
 if (( failed )); then
   echo >&2

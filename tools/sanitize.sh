@@ -50,17 +50,27 @@ echo "sanitize.sh: C++ tests clean: $(grep -E 'tests passed' "${ctest_log}" | ta
 # The interpreter is not instrumented, so the g++ ASan runtime must be loaded before anything
 # else. The suppressions file names only allocations made by the interpreter itself.
 module_dir="${build}/python"
+testkit_dir="${build}/python-testkit"  # test-only module driving the binding machinery
 libasan="$(g++ -print-file-name=libasan.so)"
 [[ -f "${libasan}" ]] || fail "libasan.so of g++ not found (got '${libasan}')"
+# The interpreter does not link libstdc++, so when ASan starts it finds no __cxa_throw to
+# forward its interceptor to, and the module's first C++ throw (a fault) aborts the process.
+# Loading libstdc++ right after the runtime gives the interceptor its target.
+libstdcxx="$(g++ -print-file-name=libstdc++.so.6)"
+[[ -f "${libstdcxx}" ]] || fail "libstdc++.so.6 of g++ not found (got '${libstdcxx}')"
 [[ -f "${module_dir}/qiv_protocol.abi3.so" ]] || fail "no sanitized module in ${module_dir}"
+[[ -f "${testkit_dir}/_qiv_testkit.abi3.so" ]] || fail "no sanitized test module in ${testkit_dir}"
 
 run_python() {
   # PYTHONMALLOC=malloc routes every object through malloc so that ASan sees object-level
-  # overflows and LSan sees leaked objects, not just raw buffers.
-  env LD_PRELOAD="${libasan}" \
+  # overflows and LSan sees leaked objects, not just raw buffers. Both sanitized modules come
+  # first on the path, so that the suite never picks up an unsanitized build from build/.
+  # QIV_SANITIZED tells the suite that resident-memory figures are ASan's, not the module's.
+  env LD_PRELOAD="${libasan} ${libstdcxx}" \
     ASAN_OPTIONS="${ASAN_OPTIONS}" UBSAN_OPTIONS="${UBSAN_OPTIONS}" \
     LSAN_OPTIONS="suppressions=${root}/tools/lsan.supp:print_suppressions=0" \
-    PYTHONMALLOC=malloc PYTHONPATH="${module_dir}${PYTHONPATH:+:${PYTHONPATH}}" \
+    PYTHONMALLOC=malloc QIV_SANITIZED=1 \
+    PYTHONPATH="${module_dir}:${testkit_dir}${PYTHONPATH:+:${PYTHONPATH}}" \
     "${python}" "$@"
 }
 
@@ -76,12 +86,18 @@ py_tests="${root}/tests/python"
 if [[ -d "${py_tests}" ]] &&
    [[ -n "$(find "${py_tests}" \( -name 'test_*.py' -o -name '*_test.py' \) -print -quit)" ]]; then
   pytest_log="${build}/sanitize-pytest.log"
-  # -p no:cacheprovider keeps the run from writing into the source tree.
-  if ! run_python -m pytest -q -p no:cacheprovider "${py_tests}" >"${pytest_log}" 2>&1; then
+  # -p no:cacheprovider keeps the run from writing into the source tree; -rs lists skips.
+  if ! run_python -m pytest -q -rs -p no:cacheprovider "${py_tests}" >"${pytest_log}" 2>&1; then
     tail -50 "${pytest_log}" >&2
     fail "Python suite failed (full log: ${pytest_log})"
   fi
   check_log "${pytest_log}" "pytest"
+  # A test module that cannot import what it tests skips itself as a whole; here that means
+  # the sanitized build is incomplete, and the suite would pass without testing it.
+  if grep -E '^SKIPPED .*could not import' "${pytest_log}" >&2; then
+    fail "test modules skipped for a missing import (full log: ${pytest_log})"
+  fi
+  grep -E '^SKIPPED ' "${pytest_log}" | sed 's/^/sanitize.sh: /' || true
   echo "sanitize.sh: Python suite clean: $(tail -1 "${pytest_log}")"
 else
   echo "sanitize.sh: no Python tests under tests/python yet; import check only"

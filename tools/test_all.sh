@@ -1,16 +1,21 @@
 #!/usr/bin/env bash
 # Installs what is missing (apt-get only), builds from scratch and runs every test suite:
 # the GoogleTest suites through ctest, then the Python suite under Debian's python3 and under
-# every pyenv CPython from 3.10 to 3.13 that is present.
+# every pyenv CPython from 3.10 to 3.13 that is present, then both again under ASan+UBSan
+# (tools/sanitize.sh), then every fuzz target for 30 s (tools/fuzz.sh). Any failure, sanitizer
+# report or fuzz finding fails the run; once ctest has passed every later step runs, and a
+# summary with the fuzz figures ends the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$(pwd)"
 
 # --- packages ---------------------------------------------------------------------------
 # pytest and its pure-Python dependencies; exceptiongroup and tomli are needed only by 3.10.
+# clang-14 with its sanitizer and libFuzzer runtimes builds the fuzz targets; llvm-14 brings the
+# symbolizer that turns their reports into file:line (g++'s libasan comes with g++).
 packages=(cmake ninja-build g++ libssl-dev libgtest-dev python3 python3-pytest python3-pluggy
           python3-iniconfig python3-packaging python3-attr python3-py python3-exceptiongroup
-          python3-tomli)
+          python3-tomli clang-14 libclang-rt-14-dev llvm-14)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
@@ -93,8 +98,32 @@ for py in "${interpreters[@]}"; do
   fi
 done
 
+# --- sanitizers and fuzzing --------------------------------------------------------------
+# sanitize.sh: every C++ test and the Python suite against the ASan+UBSan build (build-asan/);
+# fuzz.sh: each target 30 s on its seeds, four at once, with exec/s and executions per target.
+extra=()
+run_step() {  # run_step <label> <command...>
+  local label="$1" start rc=0
+  shift
+  echo "== $label"
+  start=$SECONDS
+  "$@" || rc=$?
+  if ((rc == 0)); then
+    extra+=("PASS  $label ($((SECONDS - start)) s)")
+  else
+    extra+=("FAIL  $label (exit $rc after $((SECONDS - start)) s)")
+    failed=1
+  fi
+}
+run_step "sanitizers: tools/sanitize.sh" bash tools/sanitize.sh
+run_step "fuzzing: tools/fuzz.sh 30" bash tools/fuzz.sh 30
+
 echo
 echo "== Python suites run:"
 printf '   %s\n' "${summary[@]}"
 if ((${#skipped[@]})); then echo "   (no pyenv interpreter for: ${skipped[*]})"; fi
+echo "== Sanitizer and fuzz runs:"
+printf '   %s\n' "${extra[@]}"
+[[ -f build-fuzz/fuzz-summary.txt ]] && sed 's/^/   /' build-fuzz/fuzz-summary.txt
+echo "== total $SECONDS s"
 exit "$failed"

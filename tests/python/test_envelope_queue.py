@@ -694,6 +694,12 @@ def test_invalid_worker_count_faults_until_corrected(value, message):
     assert report["after"] == ["tokio-runtime-w"] * 2
 
 
+# UBSan checks each virtual call's vtable through a pipe of its own; with every descriptor
+# taken it cannot make one and reports a valid object as having an invalid vptr.
+@pytest.mark.skipif(
+    os.environ.get("QIV_SANITIZED") == "1",
+    reason="sanitized build: the sanitizer runtime itself needs the file descriptors this takes",
+)
 def test_a_runtime_that_cannot_be_built_is_tried_again():
     (report,) = run_child(
         """
