@@ -9,42 +9,15 @@
 #include <thread>
 
 #include "qiv/primitives/repr_quote.h"
+#include "qiv/primitives/unicode.h"
 
 namespace qiv::runtime {
 namespace {
 
-// Length of the UTF-8 sequence starting at text[pos], or 0 when no valid scalar value starts
-// there (overlong forms, surrogates and values above U+10FFFF are invalid).
-std::size_t Utf8SequenceLength(std::string_view text, std::size_t pos) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(pos);
-  if (lead < 0x80) return 1;
-  std::size_t length;
-  unsigned char low = 0x80, high = 0xBF;  // allowed range of the second byte
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (pos + length > text.size()) return 0;
-  if (byte(pos + 1) < low || byte(pos + 1) > high) return 0;
-  for (std::size_t i = 2; i < length; ++i) {
-    if (byte(pos + i) < 0x80 || byte(pos + i) > 0xBF) return 0;
-  }
-  return length;
-}
-
 bool IsValidUtf8(std::string_view text) {
   for (std::size_t pos = 0; pos < text.size();) {
-    const std::size_t length = Utf8SequenceLength(text, pos);
+    char32_t c;
+    const std::size_t length = DecodeUtf8Char(text, pos, c);
     if (length == 0) return false;
     pos += length;
   }
@@ -54,28 +27,8 @@ bool IsValidUtf8(std::string_view text) {
 // The value between double quotes, valid text by the representation quoting rule and each
 // byte outside valid UTF-8 as \xHH.
 std::string QuoteRawValue(std::string_view value) {
-  std::string out = "\"";
-  std::size_t run_start = 0;
-  const auto flush_run = [&](std::size_t end) {
-    if (end > run_start) {
-      const std::string quoted = ReprQuoted(value.substr(run_start, end - run_start));
-      out.append(quoted, 1, quoted.size() - 2);
-    }
-  };
-  for (std::size_t pos = 0; pos < value.size();) {
-    const std::size_t length = Utf8SequenceLength(value, pos);
-    if (length != 0) {
-      pos += length;
-      continue;
-    }
-    flush_run(pos);
-    char escape[8];
-    std::snprintf(escape, sizeof escape, "\\x%02X", static_cast<unsigned char>(value[pos]));
-    out += escape;
-    run_start = ++pos;
-  }
-  flush_run(value.size());
-  out += '"';
+  std::string out;
+  AppendReprQuotedPath(out, value);
   return out;
 }
 
