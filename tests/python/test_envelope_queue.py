@@ -451,6 +451,21 @@ def test_a_queue_path_that_is_a_regular_file(tmp_path):
     assert regular.read_text() == "x"
 
 
+@pytest.mark.parametrize(
+    "queue_path, code",
+    [("dangling", 17), ("dangling/q", 17), ("plain/", 17), ("plain/q", 20)],
+)
+def test_directory_creation_reports_the_error_of_the_failed_step(tmp_path, queue_path, code):
+    (tmp_path / "dangling").symlink_to(tmp_path / "nowhere")
+    (tmp_path / "plain").write_text("x")
+    path = f"{tmp_path}/{queue_path}"
+    with pytest.raises(OSError) as info:
+        EnvelopeQueue(path).push("routing", envelope())
+    assert type(info.value) is OSError and info.value.errno is None
+    assert str(info.value) == f"queue I/O error at {path}: {os.strerror(code)} (os error {code})"
+    assert sorted(os.listdir(tmp_path)) == ["dangling", "plain"]
+
+
 def test_the_empty_queue_path_is_the_current_directory(tmp_path, monkeypatch):
     monkeypatch.chdir(tmp_path)
     q = EnvelopeQueue("")

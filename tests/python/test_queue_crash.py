@@ -3,7 +3,8 @@
 A child pushes large envelopes in a loop (several ids, each pushed again and again with
 different contents) and is killed with SIGKILL at a random moment; after every kill, list()
 must succeed and every item it returns must be exactly one of the envelopes that were pushed
-under that id and pair class.
+under that id and pair class. Hidden temporary files that the kills leave behind are
+counted over all the kills: a service killed again and again must not pile them up.
 """
 import json
 import os
@@ -17,7 +18,9 @@ from qiv_protocol import EnvelopeQueue, SignedEnvelope
 
 import qiv_protocol
 
-KILLS = 30
+KILLS = 40
+# At most this many hidden temporary files may be left behind by KILLS kills.
+MAX_LEFTOVERS = 4
 IDS = ["e0", "e1", "e2", "e3"]
 VERSIONS = 3
 BASE = {
@@ -106,3 +109,6 @@ def test_list_survives_kills_during_pushes(tmp_path):
         names = sorted(n for n in os.listdir(queue_dir) if n.endswith(".json"))
         assert names == sorted(f"{i.queue_id}.json" for i in items)
     assert seen_ids <= set(IDS)
+    leftovers = [n for n in os.listdir(queue_dir) if ".json.tmp-" in n]
+    assert all(n.startswith(".") for n in leftovers), leftovers
+    assert len(leftovers) <= MAX_LEFTOVERS, leftovers

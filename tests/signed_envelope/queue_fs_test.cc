@@ -1,14 +1,18 @@
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cerrno>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -34,22 +38,25 @@ enum class Step {
   kReadDirectory,
   kReadFile,
   kCreateExclusive,
+  kCreateUnnamed,
   kTakeMode,
   kAppend,
   kSync,
+  kLink,
   kClose,
   kRename,
   kRemoveFile,
   kSyncDirectory,
 };
 
-// Passes every call to the POSIX file system, recording which thread made it, and fails (or
-// throws from) the chosen step instead.
+// Passes every call to the POSIX file system, recording which thread made it (and the path of
+// directory syncs), and fails (or throws from) the chosen step instead.
 class FaultInjectionFileSystem final : public FileSystem {
  public:
   struct Call {
     Step step;
     std::thread::id thread;
+    std::string path;
   };
 
   // The next `count` calls of `step` return `error` instead of running.
@@ -72,10 +79,19 @@ class FaultInjectionFileSystem final : public FileSystem {
                                           [&](const Call& c) { return c.step == step; }));
   }
 
+  // The paths of the directory syncs so far, in order.
+  std::vector<std::string> SyncedDirectories() const {
+    std::vector<std::string> paths;
+    for (const Call& call : calls()) {
+      if (call.step == Step::kSyncDirectory) paths.push_back(call.path);
+    }
+    return paths;
+  }
+
   // Returns the injected error for this call of `step`, if any.
-  std::optional<IoError> Enter(Step step) {
+  std::optional<IoError> Enter(Step step, std::string path = {}) {
     std::lock_guard lock(mu_);
-    calls_.push_back(Call{step, std::this_thread::get_id()});
+    calls_.push_back(Call{step, std::this_thread::get_id(), std::move(path)});
     auto it = faults_.find(step);
     if (it == faults_.end() || it->second.remaining == 0) return std::nullopt;
     --it->second.remaining;
@@ -87,7 +103,7 @@ class FaultInjectionFileSystem final : public FileSystem {
     if (auto e = Enter(Step::kStat)) return Err(*e);
     return base_.Stat(path);
   }
-  Result<void, IoError> CreateDirAll(const std::string& path) override {
+  Result<std::vector<std::string>, IoError> CreateDirAll(const std::string& path) override {
     if (auto e = Enter(Step::kCreateDirAll)) return Err(*e);
     return base_.CreateDirAll(path);
   }
@@ -109,6 +125,12 @@ class FaultInjectionFileSystem final : public FileSystem {
     if (!file.ok()) return file;
     return std::unique_ptr<WritableFile>(new File(this, std::move(*file)));
   }
+  Result<std::unique_ptr<WritableFile>, IoError> CreateUnnamed(const std::string& dir) override {
+    if (auto e = Enter(Step::kCreateUnnamed)) return Err(*e);
+    auto file = base_.CreateUnnamed(dir);
+    if (!file.ok()) return file;
+    return std::unique_ptr<WritableFile>(new File(this, std::move(*file)));
+  }
   Result<void, IoError> Rename(const std::string& from, const std::string& to) override {
     if (auto e = Enter(Step::kRename)) return Err(*e);
     return base_.Rename(from, to);
@@ -118,7 +140,7 @@ class FaultInjectionFileSystem final : public FileSystem {
     return base_.RemoveFile(path);
   }
   Result<void, IoError> SyncDirectory(const std::string& path) override {
-    if (auto e = Enter(Step::kSyncDirectory)) return Err(*e);
+    if (auto e = Enter(Step::kSyncDirectory, path)) return Err(*e);
     return base_.SyncDirectory(path);
   }
 
@@ -162,6 +184,10 @@ class FaultInjectionFileSystem final : public FileSystem {
     Result<void, IoError> Sync() override {
       if (auto e = fs_->Enter(Step::kSync)) return Err(*e);
       return base_->Sync();
+    }
+    Result<void, IoError> Link(const std::string& path) override {
+      if (auto e = fs_->Enter(Step::kLink)) return Err(*e);
+      return base_->Link(path);
     }
     Result<void, IoError> Close() override {
       if (auto e = fs_->Enter(Step::kClose)) return Err(*e);
@@ -211,6 +237,56 @@ std::vector<std::string> Names(const std::vector<ItemFile>& files) {
   std::vector<std::string> names;
   for (const ItemFile& f : files) names.push_back(f.name);
   return names;
+}
+
+// "<path>: <error text>" of a failed operation, or "ok".
+template <typename T>
+std::string Outcome(const Result<T, QueueError>& result) {
+  if (result.ok()) return "ok";
+  return result.error().path() + ": " + result.error().ErrorText();
+}
+
+// Runs `body` in a forked child (as an unprivileged user when asked: permission bits bind only
+// such a user) and returns what it returned. A child that crashes, or has not ended within
+// `limit`, is killed and fails the test, so a hang cannot stall the suite.
+std::string OutputOfChild(const std::function<std::string()>& body, bool unprivileged,
+                          int limit_ms = 30000) {
+  int fds[2];
+  if (pipe(fds) != 0) return "pipe failed";
+  const pid_t child = fork();
+  if (child < 0) return "fork failed";
+  if (child == 0) {
+    close(fds[0]);
+    if (unprivileged && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
+    const std::string out = body();
+    const bool written = write(fds[1], out.data(), out.size()) == static_cast<ssize_t>(out.size());
+    _exit(written ? 0 : 4);
+  }
+  close(fds[1]);
+  std::string out;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
+  bool ended = false;
+  while (std::chrono::steady_clock::now() < deadline) {
+    pollfd pfd{fds[0], POLLIN, 0};
+    if (poll(&pfd, 1, 50) <= 0) continue;
+    char buf[4096];
+    const ssize_t n = read(fds[0], buf, sizeof buf);
+    if (n <= 0) {
+      ended = n == 0;
+      if (n == 0 || errno != EINTR) break;
+      continue;
+    }
+    out.append(buf, static_cast<std::size_t>(n));
+  }
+  close(fds[0]);
+  if (!ended) kill(child, SIGKILL);
+  int status = 0;
+  waitpid(child, &status, 0);
+  if (!ended) ADD_FAILURE() << "the child did not end in time";
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    ADD_FAILURE() << "the child ended with status " << status;
+  }
+  return out;
 }
 
 class QueueFsTest : public ::testing::Test {
@@ -385,28 +461,82 @@ TEST_F(QueueFsTest, PushIntoADirectoryThatCannotBeOpenedSucceeds) {
   ASSERT_EQ(chmod(root_.c_str(), 0755), 0);
   ASSERT_EQ(mkdir(Path("q").c_str(), 0700), 0);
   ASSERT_EQ(chmod(Path("q").c_str(), 0333), 0);
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    // Permission bits bind only a user without privileges.
-    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
-    auto built = runtime::Runtime::Build(runtime::RuntimeOptions{});
-    if (!built.ok()) _exit(4);
-    const EnvelopeQueue queue(Path("q"));
-    auto pushed = (*built)->BlockOn(queue.PushBytes("e1", "x"));
-    if (!pushed.ok()) {
-      std::fprintf(stderr, "%s: %s\n", pushed.error().path().c_str(),
-                   pushed.error().ErrorText().c_str());
-      _exit(1);
-    }
-    _exit(0);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
+  const std::string outcome = OutputOfChild(
+      [&] {
+        auto built = runtime::Runtime::Build(runtime::RuntimeOptions{});
+        if (!built.ok()) return std::string("no runtime");
+        return Outcome((*built)->BlockOn(EnvelopeQueue(Path("q")).PushBytes("e1", "x")));
+      },
+      /*unprivileged=*/true);
   ASSERT_EQ(chmod(Path("q").c_str(), 0700), 0);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(outcome, "ok");
   EXPECT_EQ(ReadWhole(Path("q/e1.json")), "x");
+}
+
+// Creating the queue directory reports the error of the step that failed, not that of a
+// status check made after it.
+TEST_F(QueueFsTest, DirectoryCreationReportsTheErrorOfTheFailedStep) {
+  struct Case {
+    std::string dir;  // relative to root_
+    bool unprivileged;
+    int error;  // reported with the queue directory
+  };
+  const std::vector<Case> cases = {
+      {"dangling", false, EEXIST},    {"dangling/q", false, EEXIST},
+      {"plain/", false, EEXIST},      {"plain/q", false, ENOTDIR},
+      {"read-only/q", true, EACCES},  {"read-only/q/r", true, EACCES},
+  };
+  ASSERT_EQ(chmod(root_.c_str(), 0755), 0);
+  ASSERT_EQ(symlink(Path("nowhere").c_str(), Path("dangling").c_str()), 0);
+  WriteWhole(Path("plain"), "x");
+  ASSERT_EQ(mkdir(Path("read-only").c_str(), 0555), 0);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.dir);
+    const std::string dir = Path(c.dir);
+    const auto push = [&] {
+      auto built = runtime::Runtime::Build(runtime::RuntimeOptions{});
+      if (!built.ok()) return std::string("no runtime");
+      return Outcome((*built)->BlockOn(EnvelopeQueue(dir).PushBytes("e1", "x")));
+    };
+    const std::string outcome = c.unprivileged ? OutputOfChild(push, true) : push();
+    EXPECT_EQ(outcome, dir + ": " + IoError::FromErrno(c.error).ToString());
+  }
+  EXPECT_EQ(RawEntries(root_), (std::vector<std::string>{"dangling", "plain", "read-only"}));
+  EXPECT_EQ(RawEntries(Path("read-only")), std::vector<std::string>{});
+}
+
+// Each directory in which the push made an entry is flushed, outermost first, so that a push
+// that returned cannot vanish with a directory it created; then the queue directory itself.
+TEST_F(QueueFsTest, CreatingTheDirectorySyncsTheParentOfEveryLevelMade) {
+  struct Case {
+    std::string dir;                    // relative to root_; "" entries mean root_ itself
+    std::vector<std::string> existing;  // made beforehand
+    std::vector<std::string> synced;    // relative to root_
+  };
+  const std::vector<Case> cases = {
+      {"a/b/q", {}, {"", "a", "a/b", "a/b/q"}},
+      {"c/b/q", {"c"}, {"c", "c/b", "c/b/q"}},
+      {"d/q/", {}, {"", "d", "d/q/"}},
+      {"e", {"e"}, {"e"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.dir);
+    for (const std::string& made : c.existing) ASSERT_EQ(mkdir(Path(made).c_str(), 0777), 0);
+    FaultInjectionFileSystem fs;
+    ASSERT_TRUE(Run(EnvelopeQueue(Path(c.dir), fs).PushBytes("e1", "x")).ok());
+    std::vector<std::string> synced;
+    for (const std::string& dir : c.synced) synced.push_back(dir.empty() ? root_ : Path(dir));
+    EXPECT_EQ(fs.SyncedDirectories(), synced);
+  }
+  // A relative path: its outermost parent is the current directory, named "".
+  char saved[4096];
+  ASSERT_NE(getcwd(saved, sizeof saved), nullptr);
+  ASSERT_EQ(chdir(root_.c_str()), 0);
+  FaultInjectionFileSystem fs;
+  const bool pushed = Run(EnvelopeQueue("r/q", fs).PushBytes("e1", "x")).ok();
+  ASSERT_EQ(chdir(saved), 0);
+  EXPECT_TRUE(pushed);
+  EXPECT_EQ(fs.SyncedDirectories(), (std::vector<std::string>{"", "r", "r/q"}));
 }
 
 TEST_F(QueueFsTest, ListReadsDirectoriesOfManyChunks) {
@@ -531,19 +661,30 @@ TEST_F(QueueFsTest, StatusChecksRunInlineAndEveryOtherStepOnThePool) {
 TEST_F(QueueFsTest, FailedWriteLeavesTheEarlierItemAndNoTemporaryFile) {
   struct Case {
     const char* label;
+    bool named;  // the file system makes no unnamed files, so the file is named from the start
     Step step;
     std::optional<IoError> error;  // nullopt: the step throws (a job without result)
     IoError reported;
   };
   const std::vector<Case> cases = {
-      {"create", Step::kCreateExclusive, IoError::FromErrno(ENOSPC), IoError::FromErrno(ENOSPC)},
-      {"mode", Step::kTakeMode, IoError::FromErrno(EPERM), IoError::FromErrno(EPERM)},
-      {"append", Step::kAppend, IoError::FromErrno(EIO), IoError::FromErrno(EIO)},
-      {"append zero", Step::kAppend, IoError::WriteZero(), IoError::WriteZero()},
-      {"sync", Step::kSync, IoError::FromErrno(EIO), IoError::FromErrno(EIO)},
-      {"close", Step::kClose, IoError::FromErrno(EDQUOT), IoError::FromErrno(EDQUOT)},
-      {"rename", Step::kRename, IoError::FromErrno(EXDEV), IoError::FromErrno(EXDEV)},
-      {"job throws", Step::kAppend, std::nullopt, IoError::JobFailed()},
+      {"create", true, Step::kCreateExclusive, IoError::FromErrno(ENOSPC),
+       IoError::FromErrno(ENOSPC)},
+      {"mode", true, Step::kTakeMode, IoError::FromErrno(EPERM), IoError::FromErrno(EPERM)},
+      {"append", true, Step::kAppend, IoError::FromErrno(EIO), IoError::FromErrno(EIO)},
+      {"append zero", true, Step::kAppend, IoError::WriteZero(), IoError::WriteZero()},
+      {"sync", true, Step::kSync, IoError::FromErrno(EIO), IoError::FromErrno(EIO)},
+      {"close", true, Step::kClose, IoError::FromErrno(EDQUOT), IoError::FromErrno(EDQUOT)},
+      {"rename", true, Step::kRename, IoError::FromErrno(EXDEV), IoError::FromErrno(EXDEV)},
+      {"job throws", true, Step::kAppend, std::nullopt, IoError::JobFailed()},
+      {"unnamed mode", false, Step::kTakeMode, IoError::FromErrno(EPERM),
+       IoError::FromErrno(EPERM)},
+      {"unnamed append", false, Step::kAppend, IoError::FromErrno(EIO), IoError::FromErrno(EIO)},
+      {"unnamed sync", false, Step::kSync, IoError::FromErrno(EIO), IoError::FromErrno(EIO)},
+      {"unnamed link", false, Step::kLink, IoError::FromErrno(ENOSPC),
+       IoError::FromErrno(ENOSPC)},
+      {"unnamed rename", false, Step::kRename, IoError::FromErrno(EXDEV),
+       IoError::FromErrno(EXDEV)},
+      {"unnamed rename job", false, Step::kRename, std::nullopt, IoError::JobFailed()},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
@@ -551,6 +692,7 @@ TEST_F(QueueFsTest, FailedWriteLeavesTheEarlierItemAndNoTemporaryFile) {
     const std::string dir = Path(c.label);
     const EnvelopeQueue queue(dir, fs);
     ASSERT_TRUE(Run(queue.PushBytes("e1", "earlier")).ok());
+    if (c.named) fs.FailAt(Step::kCreateUnnamed, IoError::FromErrno(EOPNOTSUPP), 1000);
     if (c.error) {
       fs.FailAt(c.step, *c.error);
     } else {
@@ -559,11 +701,44 @@ TEST_F(QueueFsTest, FailedWriteLeavesTheEarlierItemAndNoTemporaryFile) {
     auto pushed = Run(queue.PushBytes("e1", "later bytes"));
     ASSERT_FALSE(pushed.ok());
     EXPECT_EQ(pushed.error(), QueueError::Io(dir + "/e1.json", c.reported));
+    EXPECT_EQ(fs.CountOf(Step::kCreateExclusive), c.named ? 1 : 0);
     EXPECT_EQ(RawEntries(dir), std::vector<std::string>{"e1.json"});
     EXPECT_EQ(ReadWhole(dir + "/e1.json"), "earlier");
     auto listed = Run(queue.ListItemFiles());
     ASSERT_TRUE(listed.ok());
     EXPECT_EQ(Names(*listed), std::vector<std::string>{"e1.json"});
+  }
+}
+
+// The order of a push's steps is what makes it atomic and durable: the bytes are synced
+// before the file gets any name, and the directory is synced after the rename. Where the file
+// system makes no unnamed files, the file is written under its temporary name instead.
+TEST_F(QueueFsTest, PushSyncsTheFileBeforeItIsNamedAndTheDirectoryAfter) {
+  struct Case {
+    const char* label;
+    bool named;
+    std::vector<Step> steps;
+  };
+  const std::vector<Case> cases = {
+      {"unnamed", false,
+       {Step::kStat, Step::kCreateUnnamed, Step::kTakeMode, Step::kAppend, Step::kSync,
+        Step::kLink, Step::kRename, Step::kSync, Step::kClose, Step::kSyncDirectory}},
+      {"named", true,
+       {Step::kStat, Step::kCreateUnnamed, Step::kCreateExclusive, Step::kTakeMode,
+        Step::kAppend, Step::kSync, Step::kClose, Step::kRename, Step::kSyncDirectory}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    FaultInjectionFileSystem fs;
+    const EnvelopeQueue queue(root_, fs);
+    if (c.named) fs.FailAt(Step::kCreateUnnamed, IoError::FromErrno(EOPNOTSUPP));
+    ASSERT_TRUE(Run(queue.PushBytes("e1", c.label)).ok());
+    std::vector<Step> steps;
+    for (const auto& call : fs.calls()) steps.push_back(call.step);
+    EXPECT_EQ(steps, c.steps);
+    EXPECT_EQ(fs.SyncedDirectories(), std::vector<std::string>{root_});
+    EXPECT_EQ(RawEntries(root_), std::vector<std::string>{"e1.json"});
+    EXPECT_EQ(ReadWhole(Path("e1.json")), c.label);
   }
 }
 
@@ -586,12 +761,19 @@ TEST_F(QueueFsTest, FailedDirectorySyncIsReportedAfterTheItemIsInPlace) {
 }
 
 TEST_F(QueueFsTest, TakenTemporaryNameIsSkipped) {
-  FaultInjectionFileSystem fs;
-  const EnvelopeQueue queue(root_, fs);
-  fs.FailAt(Step::kCreateExclusive, IoError::FromErrno(EEXIST), 3);
-  ASSERT_TRUE(Run(queue.PushBytes("e1", "x")).ok());
-  EXPECT_EQ(fs.CountOf(Step::kCreateExclusive), 4);
-  EXPECT_EQ(ReadWhole(Path("e1.json")), "x");
+  for (const Step step : {Step::kCreateExclusive, Step::kLink}) {
+    SCOPED_TRACE(static_cast<int>(step));
+    FaultInjectionFileSystem fs;
+    const EnvelopeQueue queue(root_, fs);
+    if (step == Step::kCreateExclusive) {
+      fs.FailAt(Step::kCreateUnnamed, IoError::FromErrno(EOPNOTSUPP));
+    }
+    fs.FailAt(step, IoError::FromErrno(EEXIST), 3);
+    ASSERT_TRUE(Run(queue.PushBytes("e1", "x")).ok());
+    EXPECT_EQ(fs.CountOf(step), 4);
+    EXPECT_EQ(RawEntries(root_), std::vector<std::string>{"e1.json"});
+    EXPECT_EQ(ReadWhole(Path("e1.json")), "x");
+  }
 }
 
 TEST_F(QueueFsTest, LongIdsStillGetATemporaryName) {
@@ -625,6 +807,8 @@ TEST_F(QueueFsTest, FailuresOfTheOtherStepsCarryTheirPath) {
   const std::vector<Case> cases = {
       {"create dir", Step::kCreateDirAll, false, push, "new", IoError::FromErrno(EACCES)},
       {"create dir job", Step::kCreateDirAll, true, push, "new", IoError::JobFailed()},
+      // Last of the "new" cases: the directory is made before its parent's sync fails.
+      {"create dir sync", Step::kSyncDirectory, false, push, "new", IoError::FromErrno(EIO)},
       {"open dir", Step::kOpenDirectory, false, list, "q", IoError::FromErrno(EACCES)},
       {"open dir job", Step::kOpenDirectory, true, list, "q", IoError::JobFailed()},
       {"read entry", Step::kReadDirectory, false, list, "q", IoError::FromErrno(EIO)},
@@ -639,7 +823,7 @@ TEST_F(QueueFsTest, FailuresOfTheOtherStepsCarryTheirPath) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
     FaultInjectionFileSystem fs;
-    const EnvelopeQueue queue(c.step == Step::kCreateDirAll ? Path("new") : Path("q"), fs);
+    const EnvelopeQueue queue(c.path == "new" ? Path("new") : Path("q"), fs);
     if (c.throws) {
       fs.ThrowAt(c.step);
     } else {

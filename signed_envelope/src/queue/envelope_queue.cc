@@ -54,6 +54,28 @@ std::string TemporaryName(std::string_view file_name) {
   return "." + std::string(file_name.substr(0, std::min(room, file_name.size()))) + suffix;
 }
 
+// Removes a temporary name on every road out before the rename, exceptions included.
+class TemporaryGuard {
+ public:
+  TemporaryGuard(FileSystem& fs, const std::string& path) : fs_(fs), path_(path) {}
+  TemporaryGuard(const TemporaryGuard&) = delete;
+  TemporaryGuard& operator=(const TemporaryGuard&) = delete;
+  ~TemporaryGuard() {
+    if (released_) return;
+    try {
+      (void)fs_.RemoveFile(path_);  // best effort; the error to report is the first one
+    } catch (...) {
+      // Leaving a temporary file behind is harmless: listing never returns it.
+    }
+  }
+  void Release() { released_ = true; }
+
+ private:
+  FileSystem& fs_;
+  const std::string& path_;
+  bool released_ = false;
+};
+
 }  // namespace
 
 std::string SanitizeQueueId(std::string_view queue_id) {
@@ -79,6 +101,18 @@ bool HasJsonExtension(std::string_view name) {
   return dot != std::string_view::npos && dot != 0 && name.substr(dot + 1) == "json";
 }
 
+Result<void, IoError> EnvelopeQueue::TakeTemporaryName(
+    std::string_view file_name, std::string& temp_path,
+    const std::function<Result<void, IoError>(const std::string&)>& take) const {
+  // A name can only be taken by a file left behind by an earlier process with our pid.
+  for (int attempt = 0;; ++attempt) {
+    temp_path = AppendPathComponent(dir_, TemporaryName(file_name));
+    auto taken = take(temp_path);
+    if (taken.ok()) return {};
+    if (taken.error().code() != EEXIST || attempt == 100) return taken;
+  }
+}
+
 std::string EnvelopeQueue::DefaultDir() {
   const char* home = std::getenv("HOME");
   if (home == nullptr) return ".envelope-queue";
@@ -91,7 +125,14 @@ std::string EnvelopeQueue::ItemPath(std::string_view queue_id) const {
 
 Task<Result<void, QueueError>> EnvelopeQueue::EnsureDir() const {
   if (fs_->Stat(dir_).ok()) co_return Result<void, QueueError>();
-  auto created = co_await Blocking([this] { return fs_->CreateDirAll(dir_); });
+  auto created = co_await Blocking([this]() -> Result<void, IoError> {
+    auto parents = fs_->CreateDirAll(dir_);
+    if (!parents.ok()) return Err(parents.error());
+    // A directory made here survives a power loss only once the entry naming it is flushed,
+    // and the items pushed into it depend on that.
+    for (const std::string& parent : *parents) QIV_RETURN_IF_ERROR(fs_->SyncDirectory(parent));
+    return {};
+  });
   if (!created.ok()) co_return Err(QueueError::Io(dir_, IoError::JobFailed()));
   if (!created->ok()) co_return Err(QueueError::Io(dir_, created->error()));
   co_return Result<void, QueueError>();
@@ -100,40 +141,47 @@ Task<Result<void, QueueError>> EnvelopeQueue::EnsureDir() const {
 Result<void, IoError> EnvelopeQueue::WriteReplacing(std::string_view file_name,
                                                     const std::string& path,
                                                     std::string_view bytes) const {
+  // Written without a name, the file gets its temporary name only just before the rename, so
+  // a process killed while writing or syncing leaves nothing behind. Where the file system
+  // cannot do that, the file is written under its temporary name from the start.
+  auto unnamed = fs_->CreateUnnamed(dir_);
+  if (!unnamed.ok()) return WriteNamed(file_name, path, bytes);
+  std::unique_ptr<WritableFile> file = std::move(*unnamed);
+  QIV_RETURN_IF_ERROR(file->TakeModeOf(path));
+  QIV_RETURN_IF_ERROR(file->Append(bytes));
+  QIV_RETURN_IF_ERROR(file->Sync());
+  std::string temp_path;
+  QIV_RETURN_IF_ERROR(TakeTemporaryName(file_name, temp_path, [&file](const std::string& name) {
+    return file->Link(name);
+  }));
+  TemporaryGuard guard(*fs_, temp_path);
+  QIV_RETURN_IF_ERROR(fs_->Rename(temp_path, path));
+  guard.Release();
+  // The link count changed after the data was synced; flush the file once more, then the
+  // directory that holds its new entry.
+  QIV_RETURN_IF_ERROR(file->Sync());
+  QIV_RETURN_IF_ERROR(file->Close());
+  return fs_->SyncDirectory(dir_);
+}
+
+Result<void, IoError> EnvelopeQueue::WriteNamed(std::string_view file_name,
+                                                const std::string& path,
+                                                std::string_view bytes) const {
   std::string temp_path;
   std::unique_ptr<WritableFile> file;
-  // A name can only be taken by a file left behind by an earlier process with our pid.
-  for (int attempt = 0;; ++attempt) {
-    temp_path = AppendPathComponent(dir_, TemporaryName(file_name));
-    auto created = fs_->CreateExclusive(temp_path);
-    if (created.ok()) {
-      file = std::move(*created);
-      break;
-    }
-    if (created.error().code() != EEXIST || attempt == 100) return Err(created.error());
-  }
-  // Removes the temporary file on every road out before the rename, exceptions included.
-  struct TemporaryGuard {
-    FileSystem* fs;
-    const std::string* path;
-    std::unique_ptr<WritableFile>* file;
-    bool renamed = false;
-    ~TemporaryGuard() {
-      if (renamed) return;
-      file->reset();
-      try {
-        (void)fs->RemoveFile(*path);  // best effort; the error to report is the first one
-      } catch (...) {
-        // Leaving a temporary file behind is harmless: listing never returns it.
-      }
-    }
-  } guard{fs_, &temp_path, &file};
+  QIV_RETURN_IF_ERROR(TakeTemporaryName(file_name, temp_path, [&](const std::string& name) {
+    auto created = fs_->CreateExclusive(name);
+    if (!created.ok()) return Result<void, IoError>(Err(created.error()));
+    file = std::move(*created);
+    return Result<void, IoError>();
+  }));
+  TemporaryGuard guard(*fs_, temp_path);
   QIV_RETURN_IF_ERROR(file->TakeModeOf(path));
   QIV_RETURN_IF_ERROR(file->Append(bytes));
   QIV_RETURN_IF_ERROR(file->Sync());
   QIV_RETURN_IF_ERROR(file->Close());
   QIV_RETURN_IF_ERROR(fs_->Rename(temp_path, path));
-  guard.renamed = true;
+  guard.Release();
   // The new item is in place; make its directory entry durable too.
   return fs_->SyncDirectory(dir_);
 }

@@ -15,9 +15,23 @@ bool HoldsNul(const std::string& path) { return path.find('\0') != std::string::
 
 IoError LastError() { return IoError::FromErrno(errno); }
 
+// Makes a system call again for as long as a signal interrupts it before it did anything.
+// Not for close: the descriptor is gone after an interrupted close, and another thread may
+// already have been given its number.
+template <typename Call>
+auto RetryOnEintr(Call call) {
+  auto rc = call();
+  while (rc == -1 && errno == EINTR) rc = call();
+  return rc;
+}
+
+int OpenRetrying(const char* path, int flags, mode_t mode = 0) {
+  return RetryOnEintr([&] { return open(path, flags, mode); });
+}
+
 bool IsDirectory(const std::string& path) {
   struct stat st;
-  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  return RetryOnEintr([&] { return stat(path.c_str(), &st); }) == 0 && S_ISDIR(st.st_mode);
 }
 
 // The path without its last component, as far as directory creation needs it: trailing
@@ -80,14 +94,31 @@ class PosixWritableFile final : public WritableFile {
   Result<void, IoError> TakeModeOf(const std::string& path) override {
     if (HoldsNul(path)) return Err(IoError::NulInPath());
     struct stat st;
-    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
+    if (RetryOnEintr([&] { return stat(path.c_str(), &st); }) != 0 || !S_ISREG(st.st_mode)) {
+      return {};
+    }
     // Only the permission bits: a rewrite in place would drop set-id bits anyway.
-    if (fchmod(fd_, st.st_mode & 0777) != 0) return Err(LastError());
+    if (RetryOnEintr([&] { return fchmod(fd_, st.st_mode & 0777); }) != 0) {
+      return Err(LastError());
+    }
     return {};
   }
 
   Result<void, IoError> Sync() override {
-    if (fsync(fd_) != 0) return Err(LastError());
+    if (RetryOnEintr([&] { return fsync(fd_); }) != 0) return Err(LastError());
+    return {};
+  }
+
+  Result<void, IoError> Link(const std::string& path) override {
+    if (HoldsNul(path)) return Err(IoError::NulInPath());
+    // The descriptor's entry under /proc names the unnamed file to linkat without the
+    // privilege that linking the descriptor itself (AT_EMPTY_PATH) needs.
+    const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+    if (RetryOnEintr([&] {
+          return linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW);
+        }) != 0) {
+      return Err(LastError());
+    }
     return {};
   }
 
@@ -108,38 +139,32 @@ class PosixFileSystem final : public FileSystem {
   Result<void, IoError> Stat(const std::string& path) override {
     if (HoldsNul(path)) return Err(IoError::NulInPath());
     struct stat st;
-    if (stat(path.c_str(), &st) != 0) return Err(LastError());
+    if (RetryOnEintr([&] { return stat(path.c_str(), &st); }) != 0) return Err(LastError());
     return {};
   }
 
-  Result<void, IoError> CreateDirAll(const std::string& path) override {
-    if (path.empty()) return {};
+  Result<std::vector<std::string>, IoError> CreateDirAll(const std::string& path) override {
+    std::vector<std::string> parents;
+    if (path.empty()) return parents;
     if (HoldsNul(path)) return Err(IoError::NulInPath());
-    if (mkdir(path.c_str(), 0777) == 0) return {};
-    if (errno != ENOENT) {
-      if (IsDirectory(path)) return {};
-      return Err(LastError());
-    }
-    const std::optional<std::string> parent = Parent(path);
-    if (!parent) return Err(IoError::FromErrno(ENOENT));
-    QIV_RETURN_IF_ERROR(CreateDirAll(*parent));
-    if (mkdir(path.c_str(), 0777) == 0) return {};
-    const IoError error = LastError();
-    if (IsDirectory(path)) return {};
-    return Err(error);
+    QIV_RETURN_IF_ERROR(MakeLevels(path, parents));
+    return parents;
   }
 
   Result<std::unique_ptr<DirectoryReader>, IoError> OpenDirectory(
       const std::string& path) override {
     if (HoldsNul(path)) return Err(IoError::NulInPath());
-    DIR* dir = opendir(path.c_str());
+    DIR* dir;
+    do {
+      dir = opendir(path.c_str());
+    } while (dir == nullptr && errno == EINTR);
     if (dir == nullptr) return Err(LastError());
     return std::unique_ptr<DirectoryReader>(new PosixDirectoryReader(dir));
   }
 
   Result<std::string, IoError> ReadFile(const std::string& path) override {
     if (HoldsNul(path)) return Err(IoError::NulInPath());
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = OpenRetrying(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return Err(LastError());
     std::string bytes;
     struct stat st;
@@ -165,41 +190,77 @@ class PosixFileSystem final : public FileSystem {
   Result<std::unique_ptr<WritableFile>, IoError> CreateExclusive(
       const std::string& path) override {
     if (HoldsNul(path)) return Err(IoError::NulInPath());
-    int fd;
-    do {
-      fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    } while (fd < 0 && errno == EINTR);
+    const int fd = OpenRetrying(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) return Err(LastError());
+    return std::unique_ptr<WritableFile>(new PosixWritableFile(fd));
+  }
+
+  Result<std::unique_ptr<WritableFile>, IoError> CreateUnnamed(const std::string& dir) override {
+    if (HoldsNul(dir)) return Err(IoError::NulInPath());
+    // Link names the file through /proc; without it the file could never be given a name.
+    if (access("/proc/self/fd", X_OK) != 0) return Err(IoError::FromErrno(EOPNOTSUPP));
+    const int fd = OpenRetrying(dir.empty() ? "." : dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
     if (fd < 0) return Err(LastError());
     return std::unique_ptr<WritableFile>(new PosixWritableFile(fd));
   }
 
   Result<void, IoError> Rename(const std::string& from, const std::string& to) override {
     if (HoldsNul(from) || HoldsNul(to)) return Err(IoError::NulInPath());
-    if (rename(from.c_str(), to.c_str()) != 0) return Err(LastError());
+    if (RetryOnEintr([&] { return rename(from.c_str(), to.c_str()); }) != 0) {
+      return Err(LastError());
+    }
     return {};
   }
 
   Result<void, IoError> RemoveFile(const std::string& path) override {
     if (HoldsNul(path)) return Err(IoError::NulInPath());
-    if (unlink(path.c_str()) != 0) return Err(LastError());
+    if (RetryOnEintr([&] { return unlink(path.c_str()); }) != 0) return Err(LastError());
     return {};
   }
 
   Result<void, IoError> SyncDirectory(const std::string& path) override {
     if (HoldsNul(path)) return Err(IoError::NulInPath());
-    const int fd = open(path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = OpenRetrying(path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
       // Without read permission the directory cannot be opened, so not synced either.
       if (errno == EACCES) return {};
       return Err(LastError());
     }
-    int rc = fsync(fd);
+    int rc = RetryOnEintr([&] { return fsync(fd); });
     // Some file systems cannot sync a directory; their entries are as durable as they get.
     if (rc != 0 && (errno == EINVAL || errno == ENOTSUP)) rc = 0;
     const IoError error = LastError();
     close(fd);
     if (rc != 0) return Err(error);
     return {};
+  }
+
+ private:
+  // Makes `path` after its missing parents, adding the parent of each level made to
+  // `parents`. Each failure is reported with the error of the call that failed: a status
+  // check made afterwards must not stand in for it.
+  static Result<void, IoError> MakeLevels(const std::string& path,
+                                          std::vector<std::string>& parents) {
+    int error = MakeDirectory(path);
+    if (error == ENOENT) {
+      const std::optional<std::string> parent = Parent(path);
+      if (!parent) return Err(IoError::FromErrno(ENOENT));
+      QIV_RETURN_IF_ERROR(MakeLevels(*parent, parents));
+      error = MakeDirectory(path);
+    }
+    if (error == 0) {
+      parents.push_back(Parent(path).value_or("/"));
+      return {};
+    }
+    // A directory already there, or made meanwhile by someone else, counts as made; its
+    // entry is the business of whoever made it.
+    if (IsDirectory(path)) return {};
+    return Err(IoError::FromErrno(error));
+  }
+
+  // 0, or the error number of the failed mkdir.
+  static int MakeDirectory(const std::string& path) {
+    return RetryOnEintr([&] { return mkdir(path.c_str(), 0777); }) == 0 ? 0 : errno;
   }
 };
 

@@ -12,10 +12,13 @@
 //   auto items = rt.BlockOn(queue.List());   // QueuedItems, sorted by file name
 //   auto dropped = rt.BlockOn(queue.DropItem(items->front().queue_id()));
 //
-// An item file is replaced whole: the bytes go to a temporary file in the queue directory
-// (a name that listing never returns), which takes the permission bits of the file it
-// replaces (a new item gets 0666 less the umask), is synced and renamed over the item's name,
-// and the directory is synced. A failed push leaves the earlier item, or none, in place.
+// An item file is replaced whole: the bytes go to a file without a name in the queue
+// directory (or, where the file system cannot make one, a file under a temporary name that
+// listing never returns), which takes the permission bits of the file it replaces (a new item
+// gets 0666 less the umask) and is synced; only then is it given its temporary name and
+// renamed over the item's name, and the directory is synced. A push that creates the
+// directory also syncs the directory holding each level it made. A failed push leaves the
+// earlier item, or none, in place.
 //
 // Immutable; its operations may run from several threads at once (the FileSystem must be
 // thread-safe). A task borrows the queue and its arguments until it ends.
@@ -121,6 +124,13 @@ class EnvelopeQueue {
  private:
   Result<void, IoError> WriteReplacing(std::string_view file_name, const std::string& path,
                                        std::string_view bytes) const;
+  Result<void, IoError> WriteNamed(std::string_view file_name, const std::string& path,
+                                   std::string_view bytes) const;
+  // Sets `temp_path` to a fresh temporary name for `file_name` in the queue directory and
+  // calls `take` with it, moving on to another name while `take` finds it taken (EEXIST).
+  Result<void, IoError> TakeTemporaryName(
+      std::string_view file_name, std::string& temp_path,
+      const std::function<Result<void, IoError>(const std::string&)>& take) const;
 
   std::string dir_;
   FileSystem* fs_;

@@ -3,7 +3,9 @@
 //
 // Paths are byte strings used as given (relative ones against the current directory); one
 // holding a NUL byte fails every call with IoError::NulInPath(). Every call blocks; the queue
-// makes status checks on its driving thread and runs the others as blocking-pool jobs.
+// makes status checks on its driving thread and runs the others as blocking-pool jobs. A
+// system call interrupted by a signal is made again where that is safe, so an interruption
+// is never reported as the call's failure.
 //
 //   FileSystem& fs = FileSystem::Default();
 //   auto bytes = fs.ReadFile("q/e1.json");
@@ -17,6 +19,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "qiv/primitives/result.h"
 #include "qiv/signed_envelope/queue_error.h"
@@ -43,6 +46,9 @@ class WritableFile {
   virtual Result<void, IoError> TakeModeOf(const std::string& path) = 0;
   // Flushes the file's data and metadata to stable storage.
   virtual Result<void, IoError> Sync() = 0;
+  // Gives a file made by FileSystem::CreateUnnamed the name `path` (a new directory entry in
+  // the directory it was made in); fails with EEXIST when the name is taken.
+  virtual Result<void, IoError> Link(const std::string& path) = 0;
   virtual Result<void, IoError> Close() = 0;
 };
 
@@ -57,7 +63,10 @@ class FileSystem {
   virtual Result<void, IoError> Stat(const std::string& path) = 0;
   // Creates `path` and each missing parent with mode 0777 (less the umask). A level that
   // exists as a directory, or appears meanwhile, counts as made; "" succeeds unchanged.
-  virtual Result<void, IoError> CreateDirAll(const std::string& path) = 0;
+  // Returns the directories in which it created an entry (the parent of every level it made,
+  // "" for the current directory), outermost first: the caller flushes them. A failure
+  // carries the error of the step that failed.
+  virtual Result<std::vector<std::string>, IoError> CreateDirAll(const std::string& path) = 0;
   virtual Result<std::unique_ptr<DirectoryReader>, IoError> OpenDirectory(
       const std::string& path) = 0;
   virtual Result<std::string, IoError> ReadFile(const std::string& path) = 0;
@@ -65,6 +74,12 @@ class FileSystem {
   // the name is taken.
   virtual Result<std::unique_ptr<WritableFile>, IoError> CreateExclusive(
       const std::string& path) = 0;
+  // Creates a file without a name in the directory `dir` ("" means the current directory),
+  // for writing, with mode 0666 (less the umask); WritableFile::Link names it. Until it is
+  // named it vanishes with its descriptor, so a process that dies meanwhile leaves nothing.
+  // Fails where the file system or the process cannot make or name such a file; the caller
+  // then makes a named file with CreateExclusive instead.
+  virtual Result<std::unique_ptr<WritableFile>, IoError> CreateUnnamed(const std::string& dir) = 0;
   // Renames `from` over `to`, replacing what `to` named.
   virtual Result<void, IoError> Rename(const std::string& from, const std::string& to) = 0;
   // Removes the directory entry itself (a symbolic link, not its target).
