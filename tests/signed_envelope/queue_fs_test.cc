@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cerrno>
@@ -537,6 +538,72 @@ TEST_F(QueueFsTest, CreatingTheDirectorySyncsTheParentOfEveryLevelMade) {
   ASSERT_EQ(chdir(saved), 0);
   EXPECT_TRUE(pushed);
   EXPECT_EQ(fs.SyncedDirectories(), (std::vector<std::string>{"", "r", "r/q"}));
+}
+
+std::atomic<int> signals_handled{0};
+void CountSignal(int) { signals_handled.fetch_add(1, std::memory_order_relaxed); }
+
+// A signal whose handler was installed without SA_RESTART interrupts a blocking system call
+// with EINTR; the file-system steps make such a call again instead of failing. An item that
+// is a FIFO keeps the pool thread blocked in open and read while signals keep arriving.
+TEST_F(QueueFsTest, SignalsDuringFileSystemCallsDoNotFailTheOperation) {
+  ASSERT_EQ(mkdir(Path("q").c_str(), 0777), 0);
+  const std::string fifo = Path("q/a.json");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0666), 0);
+  const std::string item = "{\"queue_id\": \"a\"}";
+  const std::string outcome = OutputOfChild(
+      [&] {
+        struct sigaction action = {};
+        action.sa_handler = CountSignal;
+        sigemptyset(&action.sa_mask);
+        if (sigaction(SIGUSR1, &action, nullptr) != 0) return std::string("no handler");
+        runtime::RuntimeOptions options;
+        options.worker_threads = 1;
+        auto built = runtime::Runtime::Build(options);
+        if (!built.ok()) return std::string("no runtime");
+        runtime::Runtime& rt = **built;
+        // Starts the pool thread that the listing's jobs will reuse.
+        if (!rt.BlockOn(EnvelopeQueue(Path("warm")).PushBytes("w", "w")).ok()) {
+          return std::string("warm-up failed");
+        }
+        // The runtime's threads, which the signals are sent to one by one: a signal sent to
+        // the process would keep landing on whichever thread took the last one.
+        std::vector<pid_t> targets;
+        for (const std::string& task : RawEntries("/proc/self/task")) {
+          if (std::stoi(task) != gettid()) targets.push_back(std::stoi(task));
+        }
+        std::atomic<bool> stop{false};
+        std::thread hammer([&] {
+          while (!stop.load()) {
+            for (const pid_t tid : targets) tgkill(getpid(), tid, SIGUSR1);
+            usleep(100);
+          }
+        });
+        std::thread writer([&] {
+          usleep(100000);  // the reader waits in open meanwhile
+          int fd = -1;
+          while (fd < 0 && !stop.load()) {
+            fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);  // ENXIO until the reader opens
+            if (fd < 0) usleep(1000);
+          }
+          if (fd < 0) return;
+          fcntl(fd, F_SETFL, 0);
+          for (std::size_t at = 0; at < item.size(); at += 7) {
+            usleep(20000);  // the reader waits in read meanwhile
+            (void)!write(fd, item.data() + at, std::min<std::size_t>(7, item.size() - at));
+          }
+          close(fd);
+        });
+        auto listed = rt.BlockOn(EnvelopeQueue(Path("q")).ListItemFiles());
+        stop.store(true);
+        hammer.join();
+        writer.join();
+        if (!listed.ok()) return Outcome(listed);
+        if (listed->size() != 1 || (*listed)[0].bytes != item) return std::string("wrong item");
+        return std::string(signals_handled.load() > 0 ? "ok" : "no signal was handled");
+      },
+      /*unprivileged=*/false);
+  EXPECT_EQ(outcome, "ok");
 }
 
 TEST_F(QueueFsTest, ListReadsDirectoriesOfManyChunks) {
