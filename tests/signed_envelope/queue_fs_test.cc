@@ -1,4 +1,5 @@
 #include <dirent.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -12,6 +13,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cerrno>
+#include <cstdarg>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -28,6 +30,95 @@
 #include "qiv/signed_envelope/envelope_queue.h"
 #include "qiv/signed_envelope/file_system.h"
 #include "qiv/signed_envelope/queue_error.h"
+
+// Interrupted system calls injected under the POSIX file system. The definitions below take
+// the place of the C library's for this test program and pass every call on, except that
+// while a function is armed its next calls fail with EINTR before reaching the system, as
+// they do when a signal arrives during a blocking call.
+namespace interrupt {
+
+enum class Call { kNone, kOpen, kStat, kMkdir, kFchmod, kFsync, kLinkat, kRename, kUnlink };
+
+std::atomic<Call> armed{Call::kNone};
+std::atomic<int> remaining{0};
+std::atomic<int> injected{0};
+
+void Arm(Call call, int count) {
+  injected.store(0);
+  remaining.store(count);
+  armed.store(call);
+}
+
+bool Next(Call call) {
+  if (armed.load() != call) return false;
+  for (int left = remaining.load(); left > 0;) {
+    if (remaining.compare_exchange_weak(left, left - 1)) {
+      injected.fetch_add(1);
+      errno = EINTR;
+      return true;
+    }
+  }
+  return false;
+}
+
+template <typename Function>
+Function* Real(const char* name) {
+  return reinterpret_cast<Function*>(dlsym(RTLD_NEXT, name));
+}
+
+}  // namespace interrupt
+
+extern "C" {
+
+int open(const char* path, int flags, ...) {
+  mode_t mode = 0;
+  if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {
+    va_list args;
+    va_start(args, flags);
+    mode = va_arg(args, mode_t);
+    va_end(args);
+  }
+  if (interrupt::Next(interrupt::Call::kOpen)) return -1;
+  static auto* real = interrupt::Real<int(const char*, int, ...)>("open");
+  return real(path, flags, mode);
+}
+int stat(const char* path, struct stat* st) noexcept {
+  if (interrupt::Next(interrupt::Call::kStat)) return -1;
+  static auto* real = interrupt::Real<int(const char*, struct stat*)>("stat");
+  return real(path, st);
+}
+int mkdir(const char* path, mode_t mode) noexcept {
+  if (interrupt::Next(interrupt::Call::kMkdir)) return -1;
+  static auto* real = interrupt::Real<int(const char*, mode_t)>("mkdir");
+  return real(path, mode);
+}
+int fchmod(int fd, mode_t mode) noexcept {
+  if (interrupt::Next(interrupt::Call::kFchmod)) return -1;
+  static auto* real = interrupt::Real<int(int, mode_t)>("fchmod");
+  return real(fd, mode);
+}
+int fsync(int fd) {
+  if (interrupt::Next(interrupt::Call::kFsync)) return -1;
+  static auto* real = interrupt::Real<int(int)>("fsync");
+  return real(fd);
+}
+int linkat(int from_dir, const char* from, int to_dir, const char* to, int flags) noexcept {
+  if (interrupt::Next(interrupt::Call::kLinkat)) return -1;
+  static auto* real = interrupt::Real<int(int, const char*, int, const char*, int)>("linkat");
+  return real(from_dir, from, to_dir, to, flags);
+}
+int rename(const char* from, const char* to) noexcept {
+  if (interrupt::Next(interrupt::Call::kRename)) return -1;
+  static auto* real = interrupt::Real<int(const char*, const char*)>("rename");
+  return real(from, to);
+}
+int unlink(const char* path) noexcept {
+  if (interrupt::Next(interrupt::Call::kUnlink)) return -1;
+  static auto* real = interrupt::Real<int(const char*)>("unlink");
+  return real(path);
+}
+
+}  // extern "C"
 
 namespace qiv::envelope {
 namespace {
@@ -604,6 +695,55 @@ TEST_F(QueueFsTest, SignalsDuringFileSystemCallsDoNotFailTheOperation) {
       },
       /*unprivileged=*/false);
   EXPECT_EQ(outcome, "ok");
+}
+
+// Every system call that a signal can interrupt is made again, in each operation that uses
+// it; the operation succeeds as if nothing had happened.
+TEST_F(QueueFsTest, InterruptedSystemCallsAreMadeAgain) {
+  using interrupt::Call;
+  struct Case {
+    const char* label;
+    Call call;
+    std::function<runtime::Task<Result<void, QueueError>>(const EnvelopeQueue&)> op;
+    std::vector<std::string> entries;  // of the queue directory afterwards
+  };
+  const auto push = [](const EnvelopeQueue& q) { return q.PushBytes("e1", "x"); };
+  const auto list = [](const EnvelopeQueue& q) -> runtime::Task<Result<void, QueueError>> {
+    auto listed = co_await q.ListItemFiles();
+    if (!listed.ok()) co_return Err(listed.error());
+    if (Names(*listed) != std::vector<std::string>{"a.json"}) {
+      co_return Err(QueueError::Json("wrong listing"));
+    }
+    co_return Result<void, QueueError>();
+  };
+  const auto drop = [](const EnvelopeQueue& q) { return q.DropItem("a"); };
+  const std::vector<Case> cases = {
+      {"mkdir", Call::kMkdir, push, {"e1.json"}},
+      {"open", Call::kOpen, push, {"a.json", "e1.json"}},
+      {"open for reading", Call::kOpen, list, {"a.json"}},
+      {"stat", Call::kStat, list, {"a.json"}},
+      {"fchmod", Call::kFchmod, [](const EnvelopeQueue& q) { return q.PushBytes("a", "y"); },
+       {"a.json"}},
+      {"fsync", Call::kFsync, push, {"a.json", "e1.json"}},
+      {"linkat", Call::kLinkat, push, {"a.json", "e1.json"}},
+      {"rename", Call::kRename, push, {"a.json", "e1.json"}},
+      {"unlink", Call::kUnlink, drop, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    const std::string dir = Path(c.label);
+    const EnvelopeQueue queue(dir);
+    if (c.call != Call::kMkdir) {
+      ASSERT_TRUE(Run(queue.PushBytes("a", "x")).ok());
+    }
+    interrupt::Arm(c.call, 3);
+    const std::string outcome = Outcome(Run(c.op(queue)));
+    const int injected = interrupt::injected.load();
+    interrupt::Arm(Call::kNone, 0);
+    EXPECT_EQ(outcome, "ok");
+    EXPECT_EQ(injected, 3);
+    EXPECT_EQ(RawEntries(dir), c.entries);
+  }
 }
 
 TEST_F(QueueFsTest, ListReadsDirectoriesOfManyChunks) {
