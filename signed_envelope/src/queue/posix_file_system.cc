@@ -199,7 +199,8 @@ class PosixFileSystem final : public FileSystem {
     if (HoldsNul(dir)) return Err(IoError::NulInPath());
     // Link names the file through /proc; without it the file could never be given a name.
     if (access("/proc/self/fd", X_OK) != 0) return Err(IoError::FromErrno(EOPNOTSUPP));
-    const int fd = OpenRetrying(dir.empty() ? "." : dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    const int fd =
+        OpenRetrying(dir.empty() ? "." : dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
     if (fd < 0) return Err(LastError());
     return std::unique_ptr<WritableFile>(new PosixWritableFile(fd));
   }
@@ -220,7 +221,8 @@ class PosixFileSystem final : public FileSystem {
 
   Result<void, IoError> SyncDirectory(const std::string& path) override {
     if (HoldsNul(path)) return Err(IoError::NulInPath());
-    const int fd = OpenRetrying(path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd =
+        OpenRetrying(path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
       // Without read permission the directory cannot be opened, so not synced either.
       if (errno == EACCES) return {};

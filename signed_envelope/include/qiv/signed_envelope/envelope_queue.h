@@ -83,7 +83,7 @@ class EnvelopeQueue {
 
   // Writes `bytes` as the item file of `queue_id`, replacing any earlier one, as one pool job.
   // Failure at any step: QueueError::Io with the item path; the earlier file stays (except
-  // after a failed sync of the directory, when the new file is already in place).
+  // after a failed sync that follows the rename, when the new file is already in place).
   runtime::Task<Result<void, QueueError>> WriteItem(std::string_view queue_id,
                                                      std::string bytes) const;
 
