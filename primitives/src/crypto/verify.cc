@@ -25,8 +25,8 @@ bool IsBelowGroupOrder(std::span<const std::uint8_t, 32> scalar) {
 // The equation itself, through Crypto++'s verifier: it computes [S]B - [k]A without a
 // cofactor and compares the encoding with R byte for byte; k hashes the key bytes as given.
 // It refuses a key that decodes to no point (its decoding, like ours, reduces y and accepts
-// x = 0 with the sign bit). Of S it checks only the top three bits, so S < L is checked
-// before it is called.
+// x = 0 with the sign bit). It accepts some S at or above L (S + L among them), so S < L is
+// checked before it is called.
 bool EquationHolds(std::span<const std::uint8_t, 32> public_key,
                    std::span<const std::uint8_t> payload,
                    std::span<const std::uint8_t, 64> signature) {
