@@ -256,7 +256,9 @@ class Bench:
                 break
             number *= 4 if elapsed < self.target_s / 40 else 2
         number = max(1, int(number * self.target_s / max(elapsed, 1e-9)))
-        return min(timer.repeat(self.repeat, number)) / number * 1e9
+        times = sorted(timer.repeat(self.repeat, number))
+        self.last_median_ns = times[len(times) // 2] / number * 1e9
+        return times[0] / number * 1e9
 
     def add(self, group, name, role, fn=None, status=None, **extra):
         row = {"group": group, "name": name, "role": role}
@@ -264,6 +266,7 @@ class Bench:
             try:
                 fn()
                 row["ns"] = self.best_ns(fn)
+                row["median_ns"] = self.last_median_ns
                 row["status"] = "ok"
             except Exception as exc:  # a call that fails is reported, not hidden
                 row["status"] = "failed: %s: %s" % (type(exc).__name__, exc)

@@ -13,9 +13,11 @@ root="$(pwd)"
 # pytest and its pure-Python dependencies; exceptiongroup and tomli are needed only by 3.10.
 # clang-14 with its sanitizer and libFuzzer runtimes builds the fuzz targets; llvm-14 brings the
 # symbolizer that turns their reports into file:line (g++'s libasan comes with g++).
-packages=(cmake ninja-build g++ libssl-dev libgtest-dev python3 python3-pytest python3-pluggy
-          python3-iniconfig python3-packaging python3-attr python3-py python3-exceptiongroup
-          python3-tomli clang-14 libclang-rt-14-dev llvm-14)
+# libcrypto++-dev gives the libraries Ed25519 and SHA-256; libssl-dev serves only the tests
+# that check our arithmetic and hashing against OpenSSL.
+packages=(cmake ninja-build g++ libcrypto++-dev libssl-dev libgtest-dev python3 python3-pytest
+          python3-pluggy python3-iniconfig python3-packaging python3-attr python3-py
+          python3-exceptiongroup python3-tomli clang-14 libclang-rt-14-dev llvm-14)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "qiv/primitives/hex.h"
-#include "qiv/primitives/openssl_util.h"
+#include "openssl_reference.h"
 
 namespace qiv::field25519 {
 namespace {

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <atomic>
+#include <functional>
 #include <new>
 #include <thread>
 #include <string>
@@ -14,7 +15,7 @@
 #include "qiv/primitives/fault.h"
 #include "qiv/primitives/fingerprint.h"
 #include "qiv/primitives/hex.h"
-#include "qiv/primitives/openssl_util.h"
+#include "openssl_reference.h"
 #include "qiv/primitives/verify.h"
 #include "qiv/primitives/base64.h"
 #include "test_bytes.h"
@@ -132,6 +133,73 @@ TEST(SoftwareIdentity, MoveLeavesTheSourceSeedWiped) {
   EXPECT_EQ(moved.secret_bytes(), seed);
   const std::uint8_t payload[] = {7};
   EXPECT_TRUE(VerifySignature(Base64Encode(moved.public_key()), payload, moved.Sign(payload)).ok());
+}
+
+// Runs `call` in a frame of its own, below the test's frame.
+[[gnu::noinline]] void CallBelow(const std::function<void()>& call) { call(); }
+
+// Zeroes, then copies, the 32 KiB of the calling thread's stack below the caller's frame, so
+// that a copy shows what the calls made in between left there. Not instrumented, so that the
+// area has no redzones in it.
+constexpr std::size_t kStackProbeSize = 32768;
+
+[[gnu::noinline]] __attribute__((no_sanitize("address"))) void ZeroStackBelowCaller() {
+  volatile std::uint8_t area[kStackProbeSize];
+  for (std::size_t i = 0; i < sizeof area; ++i) area[i] = 0;
+}
+
+[[gnu::noinline]] __attribute__((no_sanitize("address"))) void CopyStackBelowCaller(
+    std::uint8_t* out) {
+  volatile std::uint8_t area[kStackProbeSize];
+  // Reading what is there is the point; hide from the compiler that nothing was written.
+  const volatile std::uint8_t* bytes = area;
+  asm volatile("" : "+r"(bytes));
+  for (std::size_t i = 0; i < kStackProbeSize; ++i) out[i] = bytes[i];
+}
+
+// Deriving the key and signing expand the seed again (SHA-512: the clamped scalar, then the
+// nonce prefix) and hash the prefix with the payload into the nonce; the seed's owner wipes
+// it, but nothing wipes what the Ed25519 code leaves in its stack frames unless we do. Any 8
+// bytes in a row of those secrets still on the stack after the call count as a leak.
+TEST(SoftwareIdentity, LeavesNoSecretOnTheStack) {
+  SoftwareIdentity::Seed seed = FromHexArray<32>(kRfc8032[2].seed);
+  SoftwareIdentity id = SoftwareIdentity::FromSeed(seed);
+  const std::vector<std::uint8_t> payload(64, 0x5a);
+  std::array<std::uint8_t, 64> expanded = ossl::Sha512(seed);
+  expanded[0] &= 248;
+  expanded[31] = (expanded[31] & 127) | 64;
+  std::vector<std::uint8_t> prefix_and_payload(32 + payload.size());
+  std::copy(expanded.begin() + 32, expanded.end(), prefix_and_payload.begin());
+  std::copy(payload.begin(), payload.end(), prefix_and_payload.begin() + 32);
+  std::array<std::uint8_t, 64> nonce = ossl::Sha512(prefix_and_payload);
+  struct Case {
+    const char* name;
+    std::function<void()> call;
+  } cases[] = {
+      {"FromSeed", [&] { SoftwareIdentity::FromSeed(seed); }},
+      {"Sign", [&] { id.Sign(payload); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::uint8_t> stack(kStackProbeSize);
+    ZeroStackBelowCaller();
+    CallBelow(c.call);
+    CopyStackBelowCaller(stack.data());
+    struct Secret {
+      const char* name;
+      std::span<const std::uint8_t> bytes;
+    } secrets[] = {{"seed", seed}, {"expanded key", expanded}, {"nonce", nonce}};
+    for (const Secret& secret : secrets) {
+      std::string left;
+      for (std::size_t at = 0; at + 8 <= secret.bytes.size(); ++at) {
+        auto window = secret.bytes.subspan(at, 8);
+        if (std::search(stack.begin(), stack.end(), window.begin(), window.end()) != stack.end()) {
+          left += " " + HexEncode(window);
+        }
+      }
+      EXPECT_EQ(left, "") << secret.name << " bytes left on the stack";
+    }
+  }
 }
 
 TEST(SoftwareIdentity, EntropyFailureMessages) {

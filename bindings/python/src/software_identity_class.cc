@@ -8,8 +8,8 @@
 
 #include "module_members.h"
 #include "peer_identity_descriptor_class.h"
-#include "qiv/primitives/openssl_util.h"
 #include "qiv/primitives/peer_identity_descriptor.h"
+#include "qiv/primitives/secure_wipe.h"
 #include "qiv/primitives/surface.h"
 
 namespace qiv::py {
@@ -46,7 +46,7 @@ class SeedCopy {
   explicit SeedCopy(const SoftwareIdentity& identity) : seed_(identity.secret_bytes()) {}
   SeedCopy(const SeedCopy&) = delete;
   SeedCopy& operator=(const SeedCopy&) = delete;
-  ~SeedCopy() { ossl::Cleanse(seed_); }
+  ~SeedCopy() { SecureWipe(seed_); }
   std::span<const std::uint8_t> bytes() const { return seed_; }
 
  private:

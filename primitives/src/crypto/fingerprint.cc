@@ -1,13 +1,18 @@
 #include "qiv/primitives/fingerprint.h"
 
+#include <cryptopp/sha.h>
+
+#include <array>
+
 #include "qiv/primitives/hex.h"
-#include "qiv/primitives/openssl_util.h"
 #include "qiv/primitives/verify.h"
 
 namespace qiv {
 
 std::string FingerprintOf(std::span<const std::uint8_t, 32> public_key) {
-  std::array<std::uint8_t, 32> digest = ossl::Sha256(public_key);
+  // Crypto++ picks the processor's SHA extensions at run time where they exist.
+  std::array<std::uint8_t, CryptoPP::SHA256::DIGESTSIZE> digest;
+  CryptoPP::SHA256().CalculateDigest(digest.data(), public_key.data(), public_key.size());
   std::string out;
   out.reserve(kFingerprintLength);
   AppendHex(out, std::span(digest).first<kFingerprintLength / 2>());

@@ -5,7 +5,7 @@
 // raises it in Python as the fault exception. A report naming the message and the source
 // position is written to standard error at the moment the fault is raised.
 //
-//   if (!EVP_DigestSign(...)) qiv::RaiseFault("signature operation failed");
+//   if (status != 0) qiv::RaiseFault("signature operation failed");
 //
 // Thread-safe: raising a fault touches only the calling thread's state and standard error.
 #ifndef QIV_PRIMITIVES_FAULT_H_

@@ -5,9 +5,11 @@
 // fingerprint derived from it (fingerprint.h); `created_at` is the same fixed text for every
 // identity, since no clock is read.
 //
-// The identity owns its seed and never changes. On destruction the seed is overwritten with
-// zeros before the memory is given back (the OpenSSL key object, which holds its own copy,
-// cleanses it when freed). A copy taken with secret_bytes() belongs to the caller.
+// The identity owns its seed and its public key and never changes; it keeps no other form of
+// the key. Signing expands the seed again on every call, and every secret that a call puts on
+// the calling thread's stack (the expanded key, the nonce) is overwritten before it returns.
+// On destruction the seed is overwritten with zeros before the memory is given back. A copy
+// taken with secret_bytes() belongs to the caller (SecureWipe in secure_wipe.h wipes it).
 //
 //   qiv::SoftwareIdentity id = qiv::SoftwareIdentity::FromSeed(seed);
 //   qiv::SoftwareIdentity::Signature sig = id.Sign(payload);
@@ -18,16 +20,12 @@
 #ifndef QIV_PRIMITIVES_IDENTITY_H_
 #define QIV_PRIMITIVES_IDENTITY_H_
 
-#include <openssl/evp.h>
-
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
-
-#include "qiv/primitives/openssl_util.h"
 
 namespace qiv {
 
@@ -70,21 +68,16 @@ class SoftwareIdentity {
   Seed secret_bytes() const { return seed_; }
 
  private:
-  SoftwareIdentity(std::span<const std::uint8_t, kSeedSize> seed, ossl::PkeyPtr key,
-                   const PublicKey& public_key);
+  SoftwareIdentity(std::span<const std::uint8_t, kSeedSize> seed, const PublicKey& public_key);
 
   Seed seed_;
-  PublicKey public_key_;
-  ossl::PkeyPtr key_;  // created once from the seed, used read-only by Sign
+  PublicKey public_key_;  // derived from the seed once, by FromSeed
 };
 
 namespace internal {
 
 // The fault message for a failed random-source request with error number `error_number`.
 std::string EntropyFailureMessage(int error_number);
-
-// Overwrites the 32 bytes with zeros through volatile stores the compiler cannot drop.
-void WipeSeed(std::span<std::uint8_t, SoftwareIdentity::kSeedSize> seed);
 
 }  // namespace internal
 
