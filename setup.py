@@ -59,7 +59,9 @@ class CMakeBuild(build_ext):
         configure = [cmake, "-S", str(ROOT), "-B", str(build_dir),
                      "-DCMAKE_BUILD_TYPE=Release", "-DQIV_BUILD_TESTS=OFF",
                      # -s: the wheel carries the module without its symbol tables.
-                     "-DCMAKE_MODULE_LINKER_FLAGS=-s"]
+                     "-DCMAKE_MODULE_LINKER_FLAGS=-s",
+                     # Fault reports name source files relative to the tree, not the builder's.
+                     f"-DCMAKE_CXX_FLAGS=-ffile-prefix-map={ROOT}/="]
         if shutil.which("ninja") and not (build_dir / "Makefile").exists():
             configure += ["-G", "Ninja"]
         if os.environ.get("QIV_PYTHON"):
