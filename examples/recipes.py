@@ -5,6 +5,7 @@ Typed for `mypy --strict`; the test suite runs it and type-checks it.
 from __future__ import annotations
 
 import contextlib
+import copy
 import copyreg
 import os
 import pathlib
@@ -57,6 +58,7 @@ ENVELOPE = SignedEnvelope.from_json(
 )
 copied = pickle.loads(pickle.dumps(ENVELOPE))
 assert isinstance(copied, SignedEnvelope) and copied == ENVELOPE
+assert copy.deepcopy(ENVELOPE) == ENVELOPE  # copy uses the same registry
 
 # --- A queue for tests in a temporary directory ----------------------------------------------
 
