@@ -54,7 +54,8 @@ class CMakeBuild(build_ext):
             raise PlatformError(
                 "building qiv_protocol needs CMake 3.25 or newer, and no 'cmake' command was "
                 "found on PATH (Debian: apt-get install cmake).")
-        build_dir = pathlib.Path(os.environ.get("QIV_BUILD_DIR") or ROOT / "build" / "wheel" / "cmake")
+        build_dir = pathlib.Path(
+            os.environ.get("QIV_BUILD_DIR") or ROOT / "build" / "wheel" / "cmake")
         build_dir.mkdir(parents=True, exist_ok=True)
         configure = [cmake, "-S", str(ROOT), "-B", str(build_dir),
                      "-DCMAKE_BUILD_TYPE=Release", "-DQIV_BUILD_TESTS=OFF",

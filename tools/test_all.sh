@@ -69,10 +69,11 @@ note() {  # note <rc> <label>: one summary line; any rc but 0 fails the run (5: 
 }
 
 debian=/usr/bin/python3
+offline=(-q --no-index --no-deps --no-cache-dir)  # pip: nothing fetched, nothing cached
 wheel_name=qiv_protocol-0.1.0-cp310-abi3-linux_x86_64.whl
 dist="$root/build/dist"
 echo "== wheel: pip wheel --no-build-isolation --no-deps ."
-QIV_BUILD_JOBS=3 "$debian" -m pip wheel -q --no-build-isolation --no-deps --no-index --no-cache-dir -w "$dist" .
+QIV_BUILD_JOBS=3 "$debian" -m pip wheel "${offline[@]}" --no-build-isolation -w "$dist" .
 wheels=("$dist"/*.whl)
 if [[ "${wheels[*]}" != "$dist/$wheel_name" ]]; then
   echo "expected exactly $wheel_name, got: ${wheels[*]}"
@@ -88,10 +89,11 @@ echo "   $(du -k "$wheel" | cut -f1) KB, module compiled against the $headers_ve
 # of symlinks to exactly pytest's packages (not the whole of dist-packages, whose compiled
 # modules belong to Debian's own interpreter). Debian's venv sees its own packages (pytest,
 # mypy). Each venv gets the wheel from its interpreter's own pip.
+dist_packages=/usr/lib/python3/dist-packages
 shim="$root/build/pytest-site"
 mkdir -p "$shim"
 for entry in _pytest pytest py.py py pluggy iniconfig packaging attr attrs exceptiongroup tomli; do
-  [[ -e "/usr/lib/python3/dist-packages/$entry" ]] && ln -sfn "/usr/lib/python3/dist-packages/$entry" "$shim/$entry"
+  [[ -e "$dist_packages/$entry" ]] && ln -sfn "$dist_packages/$entry" "$shim/$entry"
 done
 
 interpreters=("$debian")
@@ -118,8 +120,9 @@ for py in "${interpreters[@]}"; do
   fi
   echo "== $label: install the wheel, import from /, pytest from $outside"
   rc=0
-  "$py" -m pip --python "$venv/bin/python" install -q --no-index --no-deps --no-cache-dir "$wheel" || rc=$?
-  ((rc == 0)) && { (cd / && "$venv/bin/python" -c 'import qiv_protocol; print("   imported", qiv_protocol.__file__)') || rc=$?; }
+  "$py" -m pip --python "$venv/bin/python" install "${offline[@]}" "$wheel" || rc=$?
+  ((rc == 0)) && { (cd / && "$venv/bin/python" -c \
+      'import qiv_protocol; print("   imported", qiv_protocol.__file__)') || rc=$?; }
   # tests/python/pytest.ini filters the DeprecationWarnings of this pytest on 3.12+.
   ((rc == 0)) && { (cd "$outside" && QIV_TEST_INSTALLED=1 PYTHONPATH="$testkit_dir" \
       "$venv/bin/python" -m pytest -q -p no:cacheprovider "$root/tests/python") || rc=$?; }
@@ -132,9 +135,10 @@ venv="$root/build/venv-source"
 echo "== pip install --no-build-isolation . into $venv"
 rc=0
 "$debian" -m venv --system-site-packages --without-pip "$venv"
-QIV_BUILD_JOBS=3 "$debian" -m pip --python "$venv/bin/python" install -q --no-build-isolation --no-index --no-deps \
-  --no-cache-dir . || rc=$?
-((rc == 0)) && { (cd / && "$venv/bin/python" -c 'import qiv_protocol, sys; assert "venv-source" in qiv_protocol.__file__') || rc=$?; }
+QIV_BUILD_JOBS=3 "$debian" -m pip --python "$venv/bin/python" install "${offline[@]}" \
+  --no-build-isolation . || rc=$?
+((rc == 0)) && { (cd / && "$venv/bin/python" -c \
+    'import qiv_protocol; assert "venv-source" in qiv_protocol.__file__') || rc=$?; }
 note "$rc" "pip install --no-build-isolation . (Debian python)"
 
 echo "== packaging errors: tests/packaging"
@@ -150,14 +154,16 @@ rc=0
 note "$rc" "stubtest against the installed wheel"
 echo "== mypy --strict tools/demo.py examples/*.py"
 rc=0
-(cd "$outside" && "$typed" -m mypy --strict --cache-dir "$mypy_cache" "$root/tools/demo.py" "$root"/examples/*.py) || rc=$?
+mypy_strict=("$typed" -m mypy --strict --cache-dir "$mypy_cache")
+(cd "$outside" && "${mypy_strict[@]}" "$root/tools/demo.py" "$root"/examples/*.py) || rc=$?
 note "$rc" "mypy --strict on the demo and the examples"
 # The stubs must type, not merely exist: a str getter assigned to an int must be refused.
 echo 'from qiv_protocol import ProtocolAddress
 n: int = ProtocolAddress.parse("tvq://body/t/r").ref' >"$outside/wrong_type.py"
 rc=0
-mypy_out="$(cd "$outside" && "$typed" -m mypy --strict --cache-dir "$mypy_cache" wrong_type.py 2>&1)" || rc=$?
-if ((rc == 1)) && grep -q 'Incompatible types in assignment (expression has type "str", variable has type "int")' <<<"$mypy_out"; then
+mypy_out="$(cd "$outside" && "${mypy_strict[@]}" wrong_type.py 2>&1)" || rc=$?
+refusal='Incompatible types in assignment (expression has type "str", variable has type "int")'
+if ((rc == 1)) && grep -qF "$refusal" <<<"$mypy_out"; then
   note 0 "mypy --strict refuses a str getter read as int"
 else
   echo "$mypy_out"

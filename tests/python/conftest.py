@@ -12,7 +12,10 @@ import sys
 _BUILD = pathlib.Path(__file__).resolve().parents[2] / "build"
 _INSTALLED = os.environ.get("QIV_TEST_INSTALLED") == "1"
 
-for _dir in ((_BUILD / "python-testkit",) if _INSTALLED else (_BUILD / "python", _BUILD / "python-testkit")):
+_DIRS = [_BUILD / "python-testkit"]
+if not _INSTALLED:
+    _DIRS.insert(0, _BUILD / "python")
+for _dir in _DIRS:
     if _dir.is_dir() and str(_dir) not in sys.path:
         sys.path.append(str(_dir))
 
@@ -21,4 +24,5 @@ if _INSTALLED:
 
     _parts = pathlib.Path(qiv_protocol.__file__).parts
     if "site-packages" not in _parts and "dist-packages" not in _parts:
-        raise RuntimeError(f"QIV_TEST_INSTALLED=1 but qiv_protocol comes from {qiv_protocol.__file__}")
+        raise RuntimeError(
+            f"QIV_TEST_INSTALLED=1 but qiv_protocol comes from {qiv_protocol.__file__}")
