@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Builds the module when needed and runs the demo script against it.
+# Builds the module when needed, in build-demo/ (Release, no test suites; build/ stays the
+# developers' tree), and runs the demo script against it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-if [[ ! -f build/build.ninja ]]; then
-  cmake -S . -B build -G Ninja -DQIV_BUILD_TESTS=OFF
+if [[ ! -f build-demo/build.ninja ]]; then
+  cmake -S . -B build-demo -G Ninja -DCMAKE_BUILD_TYPE=Release -DQIV_BUILD_TESTS=OFF
 fi
-ninja -C build -j3 qiv_protocol
+ninja -C build-demo -j3 qiv_protocol
 python="${PYTHON:-/usr/bin/python3}"
-PYTHONPATH="$(pwd)/build/python" exec "$python" tools/demo.py
+PYTHONPATH="$(pwd)/build-demo/python" exec "$python" tools/demo.py

@@ -397,7 +397,10 @@ HOLLOW_CHILD = textwrap.dedent(
 
 
 def test_an_object_built_around_the_constructor_faults_instead_of_crashing():
-    child = subprocess.run([sys.executable, "-c", HOLLOW_CHILD], capture_output=True, text=True)
+    # The child sees the module wherever this process found it (build tree or installed).
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
+    child = subprocess.run([sys.executable, "-c", HOLLOW_CHILD], capture_output=True, text=True,
+                           env=env, timeout=120)
     assert child.returncode == 0, child.stderr
     assert child.stdout.splitlines() == [
         "PanicException MockAnchor object was not created by MockAnchor()"] * 3 + ["alive"]

@@ -1,0 +1,104 @@
+"""Builds the extension module with the project's CMake build and hands it to setuptools.
+
+The module is one stable-ABI file (qiv_protocol.abi3.so) for every CPython from 3.10 on, so the
+wheel is tagged cp310-abi3 whichever interpreter runs the build. Which interpreter's headers
+compile it is CMake's choice (bindings/python/CMakeLists.txt: pyenv's 3.10 when present, else
+/usr/bin/python3; newer than 3.11 is refused), not the interpreter running pip: a module built
+against 3.12+ headers breaks on 3.10 and 3.11. QIV_PYTHON names another interpreter for it;
+QIV_BUILD_DIR another CMake build directory than build/wheel/cmake; QIV_BUILD_JOBS the number
+of compile jobs (4).
+
+A missing tool or header set ends the build with one sentence saying what is missing.
+"""
+import os
+import pathlib
+import re
+import shutil
+import subprocess
+
+from setuptools import Extension, setup
+from setuptools.command.build_ext import build_ext
+from setuptools.errors import PlatformError
+
+ROOT = pathlib.Path(__file__).resolve().parent
+MODULE = "qiv_protocol"
+BUILT_FILE = f"{MODULE}.abi3.so"
+
+
+def first_cmake_error(log):
+    """The first message block of a CMake error, joined into one line, or None."""
+    lines = log.splitlines()
+    for i, line in enumerate(lines):
+        if line.startswith("CMake Error"):
+            block = []
+            for text in lines[i + 1:]:
+                if not text.strip():
+                    if block:
+                        break
+                    continue
+                if not text.startswith(" "):
+                    break
+                block.append(text.strip())
+            if block:
+                return " ".join(block)
+    return None
+
+
+class CMakeBuild(build_ext):
+    """Configures and builds the module in Release under build/wheel/cmake, strips it and puts
+    it where setuptools collects extension modules."""
+
+    def build_extension(self, ext):
+        cmake = shutil.which("cmake")
+        if cmake is None:
+            raise PlatformError(
+                "building qiv_protocol needs CMake 3.25 or newer, and no 'cmake' command was "
+                "found on PATH (Debian: apt-get install cmake).")
+        build_dir = pathlib.Path(
+            os.environ.get("QIV_BUILD_DIR") or ROOT / "build" / "wheel" / "cmake")
+        build_dir.mkdir(parents=True, exist_ok=True)
+        configure = [cmake, "-S", str(ROOT), "-B", str(build_dir),
+                     "-DCMAKE_BUILD_TYPE=Release", "-DQIV_BUILD_TESTS=OFF",
+                     # -s: the wheel carries the module without its symbol tables.
+                     "-DCMAKE_MODULE_LINKER_FLAGS=-s",
+                     # Fault reports name source files relative to the tree, not the builder's.
+                     f"-DCMAKE_CXX_FLAGS=-ffile-prefix-map={ROOT}/="]
+        if shutil.which("ninja") and not (build_dir / "Makefile").exists():
+            configure += ["-G", "Ninja"]
+        if os.environ.get("QIV_PYTHON"):
+            configure.append(f"-DPython_EXECUTABLE={os.environ['QIV_PYTHON']}")
+        self._run(configure, build_dir / "configure.log", "configuring")
+        jobs = os.environ.get("QIV_BUILD_JOBS", "4")
+        self._run([cmake, "--build", str(build_dir), "--target", MODULE, "-j", jobs],
+                  build_dir / "build.log", "compiling")
+        target = pathlib.Path(self.get_ext_fullpath(ext.name))
+        target.parent.mkdir(parents=True, exist_ok=True)
+        shutil.copyfile(build_dir / "python" / BUILT_FILE, target)
+
+    def _run(self, command, log_path, step):
+        done = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                              text=True, errors="replace")
+        log_path.write_text(done.stdout)
+        if done.returncode != 0:
+            reason = first_cmake_error(done.stdout)
+            if reason is None:
+                tail = [line for line in done.stdout.splitlines() if line.strip()][-15:]
+                print("\n".join(tail))
+                reason = f"{step} qiv_protocol failed"
+            raise PlatformError(f"{reason} (full log: {log_path})")
+
+
+setup(
+    # The stub-only package types the module for mypy and pyright alike (a .pyi beside a
+    # top-level extension module is not seen by mypy). Its name is no identifier, which the
+    # pyproject.toml table refuses, hence here.
+    packages=["qiv_protocol-stubs"],
+    package_data={"qiv_protocol-stubs": ["__init__.pyi"]},
+    include_package_data=False,
+    ext_modules=[Extension(MODULE, sources=[], py_limited_api=True)],
+    cmdclass={"build_ext": CMakeBuild},
+    options={"bdist_wheel": {"py_limited_api": "cp310"},
+             # setuptools' own staging stays out of the CMake tree in build/.
+             "build": {"build_base": "build/wheel/setuptools"},
+             "egg_info": {"egg_base": "build/wheel"}},
+)
