@@ -295,7 +295,8 @@ bool DefaultEqual(const T& a, const T& b) {
 }
 
 // tp_richcompare of value classes: == by value through Equal, != through the interpreter's
-// full protocol negated, ordering NotImplemented. A foreign operand gives NotImplemented.
+// full protocol negated, ordering NotImplemented. A foreign operand gives NotImplemented, a
+// hollow one (instance.h) a fault.
 template <BoundClass T, auto Equal>
 PyObject* EqualityEntry(PyObject* self, PyObject* other, int op) {
   return RunEntry([&]() -> PyResult<PyRef> {
@@ -315,21 +316,24 @@ PyObject* EqualityEntry(PyObject* self, PyObject* other, int op) {
 }
 
 // release_instance (tp_dealloc): destroys the value (wiping it first when the class asks),
-// returns the storage through the type's free slot and drops the type's reference.
+// returns the storage through the type's free slot and drops the type's reference. A hollow
+// object (instance.h) has only its storage to return.
 template <BoundClass T>
 void ReleaseEntry(PyObject* self) {
   PyTypeObject* type = Py_TYPE(self);
-  T& value = AsInstance<T>(self)->value;
-  try {
-    DiscardValue(value);
-  } catch (const abi::__forced_unwind&) {
-    throw;
-  } catch (const Fault& fault) {
-    ReportUnraisableFault(fault.message());
-  } catch (...) {
-    ReportUnraisableFault("");
+  auto* instance = AsInstance<T>(self);
+  if (instance->holds_value) {
+    try {
+      DiscardValue(instance->value);
+    } catch (const abi::__forced_unwind&) {
+      throw;
+    } catch (const Fault& fault) {
+      ReportUnraisableFault(fault.message());
+    } catch (...) {
+      ReportUnraisableFault("");
+    }
+    instance->value.~T();
   }
-  value.~T();
   auto free_slot = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
   free_slot(self);
   Py_DECREF(type);
