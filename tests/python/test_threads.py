@@ -258,8 +258,8 @@ def test_sixteen_threads_get_the_single_threaded_results(tmp_path, fast_switchin
 #
 # The interpreters 3.10 to 3.13 have a race of their own at exit: a daemon thread still waiting
 # for the lock when the interpreter state is freed at the very end may wake on freed memory
-# (seen on 3.10 in about 1 run of 300, with no call of this module on the crashing thread's
-# stack). The object below keeps the interpreter busy, holding the lock, for 20 ms while it
+# (seen on 3.10 in about 1 run of 300, and as often with threads that never end inside a
+# call of this module). The object below keeps the interpreter busy, holding the lock, for 20 ms while it
 # tears the main module down, so that every waiting thread has been ended by then; the threads
 # are still ended inside the module's calls, as before.
 DAEMON_EXIT_CHILD = textwrap.dedent(
