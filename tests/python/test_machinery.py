@@ -7,6 +7,10 @@ object with the shared-borrow counter and no constructor.
 import functools
 import gc
 import json
+import os
+import subprocess
+import sys
+import textwrap
 import weakref
 
 import pytest
@@ -435,3 +439,94 @@ def test_failed_type_build_is_a_runtime_error_with_cause():
         _qiv_testkit.register_broken()
     assert str(info.value) == "An error occurred while initializing class Broken"
     assert info.value.__cause__ is not None
+
+
+# --- objects made around the constructor ------------------------------------------------
+
+# The types are mutable, so Python code can give a class a __new__ that returns a bare
+# object.__new__(cls): an object of the class holding no value. Every entry that reads a value
+# must refuse it with the fault, and releasing it must not destroy a value that was never
+# built. The child makes the hollow object, tries every entry kind that reaches the module's
+# code (instance methods with None for each parameter, since the receiver is checked before any
+# argument is converted, getters, repr/str, hash, == and != from both sides, the object as an
+# argument) and prints one line per use; a crash ends the child instead of the test run.
+HOLLOW_CHILD = textwrap.dedent(
+    """
+    import gc, inspect, sys, tempfile
+    import qiv_protocol, _qiv_testkit
+    module = qiv_protocol if hasattr(qiv_protocol, NAME) else _qiv_testkit
+    cls = getattr(module, NAME)
+    anchor = qiv_protocol.MockAnchor("a")
+    receipt = anchor.submit(bytes(32))
+    envelope = qiv_protocol.SignedEnvelope.from_json(ENVELOPE)
+    real = {
+        "ProtocolAddress": lambda: qiv_protocol.ProtocolAddress("body", "t", "r"),
+        "CounterpartyInfo": lambda: qiv_protocol.CounterpartyInfo("i", "tcp"),
+        "SignedEnvelope": lambda: envelope,
+        "AttestationChain": lambda: qiv_protocol.AttestationChain(),
+        "PeerIdentityDescriptor": lambda: qiv_protocol.SoftwareIdentity.generate().descriptor(),
+        "AnchorReceipt": lambda: receipt,
+        "AnchorProof": lambda: anchor.verify(receipt),
+        "Sample": lambda: _qiv_testkit.Sample("s"),
+    }.get(NAME, lambda: None)()
+    queue = qiv_protocol.EnvelopeQueue(tempfile.mkdtemp())
+
+    cls.__new__ = staticmethod(lambda c, *args, **kwargs: object.__new__(c))
+    hollow = cls()
+    assert type(hollow) is cls
+
+    uses = [("repr", lambda: repr(hollow)), ("str", lambda: str(hollow))]
+    for name, member in vars(cls).items():
+        if type(member).__name__ == "method_descriptor":
+            arity = len(inspect.signature(member).parameters) - 1
+            uses.append((name, lambda m=member, n=arity: m(hollow, *[None] * n)))
+        elif type(member).__name__ == "getset_descriptor" and not name.startswith("__"):
+            uses.append((name, lambda n=name: getattr(hollow, n)))
+    if type(vars(cls).get("__hash__")).__name__ == "wrapper_descriptor":  # a hash slot of its own
+        uses.append(("hash", lambda: hash(hollow)))
+    if real is not None:
+        uses += [("==", lambda: hollow == real), ("!=", lambda: hollow != real),
+                 ("== other", lambda: real == hollow), ("!= other", lambda: real != hollow)]
+    if NAME == "AnchorReceipt":
+        uses.append(("argument", lambda: anchor.verify(hollow)))
+    if NAME == "SignedEnvelope":
+        uses.append(("argument", lambda: queue.push("routing", hollow)))
+    if NAME == "Sample":
+        uses.append(("argument", lambda: real.combine(hollow)))
+    for label, use in uses:
+        try:
+            use()
+            print(label, "returned", sep="|")
+        except BaseException as error:
+            print(label, f"{type(error).__name__} {error}", sep="|")
+    del hollow
+    gc.collect()
+    print("released")
+    """
+)
+
+HOLLOW_CLASSES = [
+    "ProtocolAddress", "CounterpartyInfo", "SignedEnvelope", "AttestationChain",
+    "PeerIdentityDescriptor", "SoftwareIdentity", "AnchorReceipt", "AnchorProof", "MockAnchor",
+    "EnvelopeQueue", "QueuedItem", "Sample", "Gauge",
+]
+
+
+@pytest.mark.parametrize("name", HOLLOW_CLASSES)
+def test_an_object_made_around_the_constructor_faults_in_every_entry(name):
+    envelope = json.dumps({
+        "exchange_id": "e1", "peer_self": {"class": "body", "type": "t", "ref": "r"},
+        "direction": "outbound", "request_hash": "h1", "our_signature": "s1",
+        "opened_at": "2024-03-05T07:08:09Z", "protocol_hint": "tcp",
+        "counterparty_identifier": "c1",
+    })
+    script = f"NAME = {name!r}\nENVELOPE = {envelope!r}\n" + HOLLOW_CHILD
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
+    child = subprocess.run([sys.executable, "-c", script], env=env, capture_output=True,
+                           text=True, timeout=60)
+    assert child.returncode == 0, child.stderr[-3000:]
+    *outcomes, last = child.stdout.splitlines()
+    assert last == "released"
+    fault = f"PanicException {name} object holds no value: it was not created by qiv_protocol"
+    assert [line.split("|")[1] for line in outcomes] == [fault] * len(outcomes), outcomes
+    assert {line.split("|")[0] for line in outcomes} >= {"repr", "str"}

@@ -403,4 +403,5 @@ def test_an_object_built_around_the_constructor_faults_instead_of_crashing():
                            env=env, timeout=120)
     assert child.returncode == 0, child.stderr
     assert child.stdout.splitlines() == [
-        "PanicException MockAnchor object was not created by MockAnchor()"] * 3 + ["alive"]
+        "PanicException MockAnchor object holds no value: it was not created by qiv_protocol"
+    ] * 3 + ["alive"]

@@ -382,3 +382,39 @@ print(sorted(set(results)), len(results))
                          timeout=60, env=dict(os.environ, PYTHONPATH=path))
     assert run.returncode == 0, run.stderr
     assert run.stdout == "['2024-03-05T07:08:09.500000+00:00'] 8\n"
+
+
+# Python code run by the first import of datetime (here an import hook) reads a timestamp on the
+# same thread while the getter's own lookup of the datetime classes is in progress; the nested
+# read must be answered, not wait for the lookup that waits for it.
+NESTED_LOOKUP_CHILD = """
+import sys
+from qiv_protocol import SignedEnvelope
+envelope = SignedEnvelope.from_json(TEXT)
+
+class ReadsOnImport:
+    busy = False
+
+    def find_spec(self, name, path=None, target=None):
+        if name == "datetime" and not self.busy:
+            self.busy = True
+            try:
+                print("hook", envelope.opened_at.isoformat())
+            finally:
+                self.busy = False
+        return None
+
+assert "datetime" not in sys.modules
+sys.meta_path.insert(0, ReadsOnImport())
+print("getter", envelope.opened_at.isoformat())
+"""
+
+
+def test_timestamp_read_by_the_datetime_import_itself_does_not_hang():
+    script = f"TEXT = {MINIMAL_JSON!r}\n" + NESTED_LOOKUP_CHILD
+    path = os.pathsep.join(p for p in sys.path if p)
+    run = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True,
+                         env=dict(os.environ, PYTHONPATH=path), timeout=60)
+    assert run.returncode == 0, run.stderr
+    assert run.stdout.splitlines() == [
+        "hook 2024-03-05T07:08:09+00:00", "getter 2024-03-05T07:08:09+00:00"]

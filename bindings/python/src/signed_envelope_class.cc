@@ -28,19 +28,12 @@ struct DatetimeApi {
   PyObject* utc;
 };
 
-PyResult<const DatetimeApi*> GetDatetimeApi() {
-  static std::atomic<const DatetimeApi*> cached{nullptr};
-  static std::mutex lookup_mu;
-  if (const DatetimeApi* api = cached.load(std::memory_order_acquire)) return api;
+std::atomic<const DatetimeApi*> g_datetime_api{nullptr};  // set once, never emptied
+std::mutex g_datetime_lookup_mu;                          // held by the thread looking up
+thread_local bool t_looking_up_datetime = false;
 
-  // The import may give the interpreter lock up, letting another thread arrive here: wait for
-  // the lookup in progress with the interpreter lock released, so that it can finish.
-  PyThreadState* saved = PyEval_SaveThread();
-  lookup_mu.lock();
-  PyEval_RestoreThread(saved);
-  std::unique_lock<std::mutex> hold(lookup_mu, std::adopt_lock);
-  if (const DatetimeApi* api = cached.load(std::memory_order_acquire)) return api;
-
+// Imports "datetime" and keeps what it finds, unless a nested lookup on this thread was first.
+PyResult<const DatetimeApi*> LookUpDatetimeApi() {
   PyRef module = PyRef::Steal(PyImport_ImportModule("datetime"));
   if (!module) return Err(Error::Fetch());
   PyRef datetime_class = PyRef::Steal(PyObject_GetAttrString(module.get(), "datetime"));
@@ -49,10 +42,33 @@ PyResult<const DatetimeApi*> GetDatetimeApi() {
   if (!timezone) return Err(Error::Fetch());
   PyRef utc = PyRef::Steal(PyObject_GetAttrString(timezone.get(), "utc"));
   if (!utc) return Err(Error::Fetch());
+  if (const DatetimeApi* api = g_datetime_api.load(std::memory_order_acquire)) return api;
   // Kept for the life of the process.
-  static const DatetimeApi api{std::move(datetime_class).Release(), std::move(utc).Release()};
-  cached.store(&api, std::memory_order_release);
-  return &api;
+  const auto* api = new DatetimeApi{std::move(datetime_class).Release(), std::move(utc).Release()};
+  g_datetime_api.store(api, std::memory_order_release);
+  return api;
+}
+
+PyResult<const DatetimeApi*> GetDatetimeApi() {
+  if (const DatetimeApi* api = g_datetime_api.load(std::memory_order_acquire)) return api;
+  // Python code that the import runs (an import hook, say) may read a timestamp on this same
+  // thread: waiting for our own lookup would never end, so that nested call looks up itself.
+  if (t_looking_up_datetime) return LookUpDatetimeApi();
+
+  // The import may give the interpreter lock up, letting another thread arrive here: wait for
+  // the lookup in progress with the interpreter lock released, so that it can finish. The
+  // lock object also lets the mutex go when the thread is ended while taking the interpreter
+  // lock back at exit.
+  PyThreadState* saved = PyEval_SaveThread();
+  std::unique_lock<std::mutex> hold(g_datetime_lookup_mu);
+  PyEval_RestoreThread(saved);
+  if (const DatetimeApi* api = g_datetime_api.load(std::memory_order_acquire)) return api;
+
+  struct Marker {
+    Marker() { t_looking_up_datetime = true; }
+    ~Marker() { t_looking_up_datetime = false; }
+  } marker;
+  return LookUpDatetimeApi();
 }
 
 constexpr char kLeapSecondWarning[] =

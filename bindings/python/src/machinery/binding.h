@@ -118,6 +118,12 @@
 //   No Constructor -> Py_TPFLAGS_DISALLOW_INSTANTIATION. Equality without Hash -> unhashable.
 //   kSharedBorrow classes take the shared borrow around every instance method, getter,
 //   __repr__, __str__ and __hash__; static methods and constructors do not.
+// - Hollow objects: an object that Python code made with object.__new__ after replacing the
+//   class's __new__ holds no value. The machinery refuses it (receiver, `const T&` argument,
+//   either side of ==) with a fault before an implementation runs, and its release returns
+//   only the storage, so implementations never see one.
+// - Exit: entries are not noexcept and catch nothing of a forced unwind, which ends a daemon
+//   thread inside a call at interpreter exit. Code of a class never catches (...) itself.
 //
 // Everything runs with the interpreter lock held, on the calling thread.
 #ifndef QIV_BINDING_MACHINERY_BINDING_H_

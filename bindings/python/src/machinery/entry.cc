@@ -122,7 +122,7 @@ void AbortOnAllocationFailure() noexcept {
   std::abort();
 }
 
-void ReportUnraisableFault(std::string_view message) noexcept {
+void ReportUnraisableFault(std::string_view message) {
   PyObject* type = nullptr;
   PyObject* value = nullptr;
   PyObject* traceback = nullptr;

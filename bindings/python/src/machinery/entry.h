@@ -21,10 +21,16 @@
 // implementation with parameters serves exactly one entry.
 //
 // Requires the interpreter lock (the interpreter holds it for every call).
+//
+// Entries are not noexcept, on purpose: a daemon thread that calls into Python while the
+// interpreter finalises is ended with a forced unwind (abi::__forced_unwind), which must
+// travel through our frames up to the thread's start; a noexcept frame on its way would end
+// the whole process instead. Every other exception stops in RunEntry.
 #ifndef QIV_BINDING_MACHINERY_ENTRY_H_
 #define QIV_BINDING_MACHINERY_ENTRY_H_
 
 #include <Python.h>
+#include <cxxabi.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -53,13 +59,16 @@ namespace qiv::py {
 [[noreturn]] void AbortOnAllocationFailure() noexcept;
 
 // Runs `body` (returning PyResult<PyRef>) as an entry: returns the new reference, or null with
-// the error or the fault exception set.
+// the error or the fault exception set. A forced unwind passes on untouched: the thread is
+// being ended without the interpreter lock, so nothing here may call into Python.
 template <typename Body>
-PyObject* RunEntry(Body&& body) noexcept {
+PyObject* RunEntry(Body&& body) {
   try {
     PyResult<PyRef> result = body();
     if (result.ok()) return std::move(result).value().Release();
     std::move(result).error().Restore();
+  } catch (const abi::__forced_unwind&) {
+    throw;
   } catch (const Fault& fault) {
     RaisePanicException(fault.message());
   } catch (const std::bad_alloc&) {
@@ -74,7 +83,7 @@ PyObject* RunEntry(Body&& body) noexcept {
 
 // For the deallocator kind: hands a fault to the interpreter's unraisable-exception hook as a
 // PanicException, leaving any exception that was current untouched.
-void ReportUnraisableFault(std::string_view message) noexcept;
+void ReportUnraisableFault(std::string_view message);
 
 // --- argument matching over the interpreter's calling conventions -----------------------
 
@@ -203,7 +212,7 @@ const ParamSpec& RequireParams() {
 // module functions.
 template <auto Fn, bool kSelf>
 PyObject* FastcallEntry(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                        PyObject* kwnames) noexcept {
+                        PyObject* kwnames) {
   return RunEntry([&]() -> PyResult<PyRef> {
     using B = Binder<Fn, kSelf>;
     const ParamSpec& spec = RequireParams<Fn>();
@@ -216,26 +225,26 @@ PyObject* FastcallEntry(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
 
 // No arguments (METH_NOARGS); the interpreter itself refuses any argument.
 template <auto Fn, bool kSelf>
-PyObject* NoargsEntry(PyObject* self, PyObject* /*unused*/) noexcept {
+PyObject* NoargsEntry(PyObject* self, PyObject* /*unused*/) {
   static_assert(Binder<Fn, kSelf>::kParams == 0, "a no-argument entry takes no parameters");
   return RunEntry([&]() -> PyResult<PyRef> { return Binder<Fn, kSelf>::Invoke(self, nullptr, nullptr); });
 }
 
 // Getter of a read-only attribute.
 template <auto Fn>
-PyObject* GetterEntry(PyObject* self, void* /*closure*/) noexcept {
+PyObject* GetterEntry(PyObject* self, void* /*closure*/) {
   return RunEntry([&]() -> PyResult<PyRef> { return Binder<Fn, true>::Invoke(self, nullptr, nullptr); });
 }
 
 // tp_repr and tp_str.
 template <auto Fn>
-PyObject* UnaryEntry(PyObject* self) noexcept {
+PyObject* UnaryEntry(PyObject* self) {
   return RunEntry([&]() -> PyResult<PyRef> { return Binder<Fn, true>::Invoke(self, nullptr, nullptr); });
 }
 
 // tp_hash: -1 with an exception set on failure; a computed -1 is reported as -2.
 template <auto Fn>
-Py_hash_t HashEntry(PyObject* self) noexcept {
+Py_hash_t HashEntry(PyObject* self) {
   std::optional<Py_hash_t> hash;
   PyObject* done = RunEntry([&]() -> PyResult<PyRef> {
     using Self = std::remove_cvref_t<std::tuple_element_t<0, typename FnTraits<decltype(Fn)>::Args>>;
@@ -258,7 +267,7 @@ Py_hash_t HashEntry(PyObject* self) noexcept {
 // tp_new: the implementation returns the value (or PyResult of it), which moves into a new
 // object of the type being instantiated.
 template <auto Fn>
-PyObject* ConstructorEntry(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
+PyObject* ConstructorEntry(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return RunEntry([&]() -> PyResult<PyRef> {
     using Value = typename ResultValue<typename FnTraits<decltype(Fn)>::Return>::type;
     static_assert(BoundClass<Value>, "a constructor returns the value of its class");
@@ -286,9 +295,10 @@ bool DefaultEqual(const T& a, const T& b) {
 }
 
 // tp_richcompare of value classes: == by value through Equal, != through the interpreter's
-// full protocol negated, ordering NotImplemented. A foreign operand gives NotImplemented.
+// full protocol negated, ordering NotImplemented. A foreign operand gives NotImplemented, a
+// hollow one (instance.h) a fault.
 template <BoundClass T, auto Equal>
-PyObject* EqualityEntry(PyObject* self, PyObject* other, int op) noexcept {
+PyObject* EqualityEntry(PyObject* self, PyObject* other, int op) {
   return RunEntry([&]() -> PyResult<PyRef> {
     if (op == Py_EQ) {
       if (!IsInstance<T>(self) || !IsInstance<T>(other)) return NotImplementedRef();
@@ -306,19 +316,24 @@ PyObject* EqualityEntry(PyObject* self, PyObject* other, int op) noexcept {
 }
 
 // release_instance (tp_dealloc): destroys the value (wiping it first when the class asks),
-// returns the storage through the type's free slot and drops the type's reference.
+// returns the storage through the type's free slot and drops the type's reference. A hollow
+// object (instance.h) has only its storage to return.
 template <BoundClass T>
-void ReleaseEntry(PyObject* self) noexcept {
+void ReleaseEntry(PyObject* self) {
   PyTypeObject* type = Py_TYPE(self);
-  T& value = AsInstance<T>(self)->value;
-  try {
-    DiscardValue(value);
-  } catch (const Fault& fault) {
-    ReportUnraisableFault(fault.message());
-  } catch (...) {
-    ReportUnraisableFault("");
+  auto* instance = AsInstance<T>(self);
+  if (instance->holds_value) {
+    try {
+      DiscardValue(instance->value);
+    } catch (const abi::__forced_unwind&) {
+      throw;
+    } catch (const Fault& fault) {
+      ReportUnraisableFault(fault.message());
+    } catch (...) {
+      ReportUnraisableFault("");
+    }
+    instance->value.~T();
   }
-  value.~T();
   auto free_slot = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
   free_slot(self);
   Py_DECREF(type);

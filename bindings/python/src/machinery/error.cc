@@ -1,5 +1,7 @@
 #include "machinery/error.h"
 
+#include <cxxabi.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <source_location>
@@ -131,7 +133,7 @@ PyObject* PanicExceptionType() {
   return g_panic_type;
 }
 
-void RaisePanicException(std::string_view message) noexcept {
+void RaisePanicException(std::string_view message) {
   try {
     PyObject* panic = PanicExceptionType();
     if (panic == nullptr) AbortAtFfiBoundary();
@@ -140,12 +142,14 @@ void RaisePanicException(std::string_view message) noexcept {
     PyRef value = PyRef::Steal(PyObject_CallFunctionObjArgs(panic, text.get(), nullptr));
     if (!value) AbortAtFfiBoundary();
     PyErr_SetObject(panic, value.get());
+  } catch (const abi::__forced_unwind&) {
+    throw;  // the thread is being ended at interpreter exit: let it go
   } catch (...) {
     AbortAtFfiBoundary();
   }
 }
 
-void ReportUnraisable(Error error, PyObject* context) noexcept {
+void ReportUnraisable(Error error, PyObject* context) {
   PyObject* type = nullptr;
   PyObject* value = nullptr;
   PyObject* traceback = nullptr;

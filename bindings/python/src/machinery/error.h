@@ -92,7 +92,7 @@ Error ForArgument(Error error, std::string_view name);
 
 // Raises the fault exception with `message` (a fixed generic text when it is empty). If even
 // that fails, the process ends after "uncaught panic at ffi boundary" on standard error.
-void RaisePanicException(std::string_view message) noexcept;
+void RaisePanicException(std::string_view message);
 
 // The fault exception class, created on first use (borrowed; null with an exception set if it
 // cannot be created).
@@ -101,7 +101,7 @@ PyObject* PanicExceptionType();
 // Hands `error` to the interpreter's unraisable-exception hook with `context` (may be null) as
 // the object concerned, leaving the current exception state as it was. For failures that
 // must not propagate, such as a warning turned into an error inside a getter.
-void ReportUnraisable(Error error, PyObject* context) noexcept;
+void ReportUnraisable(Error error, PyObject* context);
 
 // For an interpreter call that failed to build a result object: prints the interpreter's error
 // to standard error and raises the fault "Python API call failed".

@@ -12,8 +12,14 @@
 //   };
 //
 // An object is the interpreter's header followed by the value and, for kSharedBorrow classes,
-// a signed 64-bit atomic counter of the entries currently borrowing it. Values are owned by
-// their object alone; results that hand out a record held elsewhere copy it into a new object.
+// a signed 64-bit atomic counter of the entries currently borrowing it, then a flag saying
+// that the value was built. Values are owned by their object alone; results that hand out a
+// record held elsewhere copy it into a new object.
+//
+// The types are mutable, so Python code can replace a class's __new__ and make an object with
+// object.__new__, which only zero-fills it: such a hollow object has no value. Everything that
+// reads a value (receiver, class-instance argument, equality) checks the flag and refuses a
+// hollow object with a fault; its release frees the storage without destroying a value.
 //
 // Everything here requires the interpreter lock, except that the counter itself is atomic.
 #ifndef QIV_BINDING_MACHINERY_INSTANCE_H_
@@ -68,6 +74,7 @@ template <typename T>
 struct PlainInstance {
   PyObject ob_base;
   T value;
+  bool holds_value;  // false in an object that object.__new__ made around the class
 };
 
 template <typename T>
@@ -75,6 +82,7 @@ struct BorrowedInstance {
   PyObject ob_base;
   T value;
   std::atomic<std::int64_t> borrow;
+  bool holds_value;
 };
 
 template <BoundClass T>
@@ -105,6 +113,7 @@ PyResult<PyRef> NewInstance(PyTypeObject* type, T value) {
   auto* instance = AsInstance<T>(obj);
   new (&instance->value) T(std::move(value));
   if constexpr (ClassTraits<T>::kSharedBorrow) new (&instance->borrow) std::atomic<std::int64_t>(0);
+  instance->holds_value = true;
   return PyRef::Steal(obj);
 }
 
@@ -117,6 +126,18 @@ PyResult<PyRef> NewInstance(T value) {
 template <BoundClass T>
 bool IsInstance(PyObject* obj) {
   return PyObject_TypeCheck(obj, ClassType<T>());
+}
+
+// The value of an instance, read in place without a borrow (`obj` must be an instance). A
+// hollow object is a fault.
+template <BoundClass T>
+T& ValueOf(PyObject* obj) {
+  auto* instance = AsInstance<T>(obj);
+  if (!instance->holds_value) {
+    RaiseFault(std::string(ClassTraits<T>::kName) +
+               " object holds no value: it was not created by qiv_protocol");
+  }
+  return instance->value;
 }
 
 // A shared borrow of a kSharedBorrow instance, released when destroyed.
@@ -144,18 +165,19 @@ class SharedBorrow {
 template <BoundClass T>
 class Receiver {
  public:
-  // borrow_self: TypeError "'<type>' object cannot be cast as '<Class>'" for a foreign object.
+  // borrow_self: TypeError "'<type>' object cannot be cast as '<Class>'" for a foreign object;
+  // a fault for a hollow one.
   static PyResult<Receiver> Extract(PyObject* self) {
     if (self == nullptr || !IsInstance<T>(self)) {
       return Err(CastError(self != nullptr ? self : Py_None, ClassTraits<T>::kName));
     }
-    auto* instance = AsInstance<T>(self);
+    T& value = ValueOf<T>(self);
     if constexpr (ClassTraits<T>::kSharedBorrow) {
-      auto borrow = SharedBorrow::Take(instance->borrow);
+      auto borrow = SharedBorrow::Take(AsInstance<T>(self)->borrow);
       if (!borrow.ok()) return Err(std::move(borrow).error());
-      return Receiver(instance->value, std::move(*borrow));
+      return Receiver(value, std::move(*borrow));
     } else {
-      return Receiver(instance->value);
+      return Receiver(value);
     }
   }
 
@@ -173,12 +195,6 @@ class Receiver {
   T* value_;
   Guard guard_;
 };
-
-// The value of an instance, read in place without a borrow (`obj` must be an instance).
-template <BoundClass T>
-const T& ValueOf(PyObject* obj) {
-  return AsInstance<T>(obj)->value;
-}
 
 // Borrow counter of an instance (for tests of the machinery).
 template <BoundClass T>

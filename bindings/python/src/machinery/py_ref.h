@@ -11,6 +11,13 @@
 //
 // All operations require the calling thread to hold the interpreter lock (except on an empty
 // PyRef). Not thread-safe.
+//
+// One exception to that rule is built in. Once the interpreter has begun to finalise, a daemon
+// thread that tries to take the lock back (inside any call into Python) is ended with a forced
+// unwind, which runs the destructors of the PyRefs on its stack without the lock. So from
+// that moment on a PyRef lets go of its reference without touching the count: the object is
+// leaked, which is harmless in a process that is ending, where a count changed without the
+// lock could free an object under another thread's feet.
 #ifndef QIV_BINDING_MACHINERY_PY_REF_H_
 #define QIV_BINDING_MACHINERY_PY_REF_H_
 
@@ -56,7 +63,7 @@ class PyRef {
 
   void Reset() {
     PyObject* old = std::exchange(obj_, nullptr);
-    Py_XDECREF(old);
+    if (old != nullptr && Py_IsInitialized()) Py_DECREF(old);
   }
 
  private:
