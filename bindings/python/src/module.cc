@@ -46,18 +46,6 @@ using ClassGetter = const ClassDef& (*)();
 constexpr ClassGetter kClasses[] = {QIV_PROTOCOL_CLASSES(QIV_LIST_CLASS) nullptr};
 #undef QIV_LIST_CLASS
 
-// Gives up the interpreter lock for the scope.
-class WithoutInterpreterLock {
- public:
-  WithoutInterpreterLock() : state_(PyEval_SaveThread()) {}
-  ~WithoutInterpreterLock() { PyEval_RestoreThread(state_); }
-  WithoutInterpreterLock(const WithoutInterpreterLock&) = delete;
-  WithoutInterpreterLock& operator=(const WithoutInterpreterLock&) = delete;
-
- private:
-  PyThreadState* state_;
-};
-
 PyResult<void> Initialise(PyObject* module) {
   QIV_RETURN_IF_ERROR(AddToModule(module, "__version__", NewStr(kVersion)));
   for (ClassGetter get : kClasses) {
@@ -89,12 +77,13 @@ PyResult<PyRef> CreateModule() {
 
   if (PyObject* cached = g_module.load()) return PyRef::Borrow(cached);
   std::unique_lock<std::mutex> lock(g_module_mu, std::defer_lock);
-  {
-    // A thread that imports while another is creating the module waits here without the
-    // interpreter lock, so the creating thread can finish.
-    WithoutInterpreterLock unlocked;
-    lock.lock();
-  }
+  // A thread that imports while another is creating the module waits here without the
+  // interpreter lock, so the creating thread can finish. Plain calls, not a scope guard: the
+  // interpreter may end this thread (a daemon thread at exit) inside PyEval_RestoreThread, and
+  // that unwind must not pass through a destructor, which cannot throw.
+  PyThreadState* state = PyEval_SaveThread();
+  lock.lock();
+  PyEval_RestoreThread(state);
   if (PyObject* cached = g_module.load()) return PyRef::Borrow(cached);
 
   PyRef module = PyRef::Steal(PyModule_Create2(&g_module_def, 3));
