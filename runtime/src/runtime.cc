@@ -6,9 +6,11 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <deque>
 #include <limits>
+#include <new>
 #include <string>
 
 #include "qiv/runtime/os_error.h"
@@ -42,6 +44,29 @@ struct PoolState {
 namespace {
 
 thread_local BlockOnContext* current_block_on = nullptr;
+
+// A forked child has only the thread that called fork: every runtime thread of the parent is
+// gone, while the runtime's memory, counts and locks are copied as they stood (a lock may be
+// held by a thread that no longer exists). So nothing built before a fork may be used after
+// it in the child. Each fork raises this counter in the child; a runtime remembers the value
+// it was built under.
+constinit std::atomic<std::uint64_t> fork_generation{0};
+
+// The process-wide runtime's cell and the guard of its one-time build.
+constinit std::atomic<Runtime*> binding_cell{nullptr};
+constinit std::mutex binding_build_mu;
+
+void ForgetRuntimesInChild() {
+  fork_generation.fetch_add(1, std::memory_order_relaxed);
+  // The parent's runtime is left as it is, leaked: its state may be mid-change and its locks
+  // held. The child builds a runtime of its own on first use. The guard is made anew, since
+  // a parent thread may have held it at the moment of the fork.
+  binding_cell.store(nullptr, std::memory_order_relaxed);
+  new (&binding_build_mu) std::mutex();
+}
+
+// Registered when the library is loaded, so that no runtime can exist before it.
+[[maybe_unused]] const int fork_handler_registered = pthread_atfork(nullptr, nullptr, &ForgetRuntimesInChild);
 
 enum class Role { kWorker, kBlocking };
 
@@ -156,6 +181,8 @@ class ScopedBlockOn {
 
 BlockOnContext* CurrentBlockOn() { return current_block_on; }
 
+std::mutex& BindingBuildGuard() { return binding_build_mu; }
+
 void SubmitToCurrent(BlockOnContext* context, std::function<void()> job,
                      std::function<void()> done) {
   context->runtime->Submit(std::move(job), std::move(done));
@@ -181,6 +208,7 @@ std::size_t SaturatingAdd(std::size_t a, std::size_t b) {
 
 Runtime::Runtime(const RuntimeOptions& options)
     : worker_threads_(options.worker_threads),
+      fork_generation_(internal::fork_generation.load(std::memory_order_relaxed)),
       pool_(std::make_shared<internal::PoolState>(
           SaturatingAdd(options.worker_threads, options.max_blocking_threads),
           options.keep_alive)) {}
@@ -206,6 +234,11 @@ Result<std::unique_ptr<Runtime>, int> Runtime::Build(const RuntimeOptions& optio
 }
 
 Runtime::~Runtime() {
+  if (BuiltInAnotherProcess()) {
+    // The threads to wait for are the parent's; the pool's state is left alone (leaked).
+    if (poller_fd_ >= 0) close(poller_fd_);
+    return;
+  }
   {
     std::unique_lock lock(pool_->mu);
     pool_->stopping = true;
@@ -216,7 +249,15 @@ Runtime::~Runtime() {
   if (poller_fd_ >= 0) close(poller_fd_);
 }
 
+bool Runtime::BuiltInAnotherProcess() const {
+  return fork_generation_ != internal::fork_generation.load(std::memory_order_relaxed);
+}
+
 void Runtime::Submit(std::function<void()> job, std::function<void()> done) {
+  if (BuiltInAnotherProcess()) {
+    // Its pool threads stayed in the parent: a job handed to them would wait for ever.
+    RaiseFault("the runtime was built before this process was forked; use it in the parent");
+  }
   internal::PoolState& pool = *pool_;
   std::unique_lock lock(pool.mu);
   pool.queue.push_back(internal::PoolJob{std::move(job), std::move(done)});
@@ -258,11 +299,11 @@ void Runtime::Drive(std::coroutine_handle<> root) {
 }
 
 Runtime& BindingRuntime() {
-  // Built once, never destroyed: the runtime lives until the process ends.
-  static constinit std::atomic<Runtime*> cell{nullptr};
-  static constinit std::mutex build_mu;
+  // Built once per process, never destroyed: the runtime lives until the process ends. A
+  // forked child finds the cell empty and builds its own (ForgetRuntimesInChild).
+  std::atomic<Runtime*>& cell = internal::binding_cell;
   if (Runtime* runtime = cell.load(std::memory_order_acquire)) return *runtime;
-  std::lock_guard lock(build_mu);
+  std::lock_guard lock(internal::binding_build_mu);
   if (Runtime* runtime = cell.load(std::memory_order_relaxed)) return *runtime;
   // A fault below unwinds through the guard and leaves the cell empty for the next caller.
   auto workers = ParseWorkerThreads(std::getenv(kWorkerThreadsVariable));

@@ -3,13 +3,16 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
+#include <signal.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <stdlib.h>
 
 #include <cerrno>
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <string>
 #include <thread>
@@ -377,6 +380,164 @@ TEST(BindingRuntime, ConcurrentFirstCallersShareOneRuntime) {
   for (auto& slot : seen) threads.emplace_back([&slot] { slot = &BindingRuntime(); });
   for (auto& t : threads) t.join();
   for (Runtime* r : seen) EXPECT_EQ(r, seen[0]);
+}
+
+// Runs `body` in a forked child and returns its exit code; a child that has not ended within
+// `limit` is killed and reported as "hung", so that a regression fails instead of stalling.
+std::string ExitOfChild(const std::function<int()>& body, std::chrono::seconds limit = 10s) {
+  const pid_t pid = fork();
+  if (pid < 0) return "fork failed";
+  if (pid == 0) {
+    int code = 90;
+    try {
+      code = body();
+    } catch (const Fault& fault) {
+      code = 91;
+    }
+    _exit(code);
+  }
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  int status = 0;
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      return "hung";
+    }
+    std::this_thread::sleep_for(2ms);
+  }
+  if (!WIFEXITED(status)) return "signal " + std::to_string(WTERMSIG(status));
+  return "exit " + std::to_string(WEXITSTATUS(status));
+}
+
+// In the child: the process-wide runtime is a new one with its own workers and pool, and a job
+// runs on it. Exit codes name the first check that failed.
+int UseBindingRuntimeInChild(const Runtime* parents) {
+  Runtime& runtime = BindingRuntime();
+  if (runtime.BlockOn(AddOnPool(40, 2)) != 42) return 10;
+  // Only the forking thread came along: the runtime threads are the child's own two workers
+  // and one pool thread.
+  if (!Eventually([] { return CountRuntimeThreads() == 3; })) return 11;
+  if (&runtime == parents || runtime.worker_threads() != 2) return 12;
+  if (&BindingRuntime() != &runtime) return 13;
+  return 0;
+}
+
+TEST(BindingRuntime, ForkedChildBuildsItsOwnRuntime) {
+  setenv("TOKIO_WORKER_THREADS", "2", 1);
+  Runtime& parents = BindingRuntime();
+  std::mutex mu;
+  std::condition_variable cv;
+  bool in_job = false;   // guarded by mu
+  bool release = false;  // guarded by mu
+  struct Case {
+    std::string parent_state;
+    std::function<void()> before_fork;
+    std::function<void()> after_fork;
+  };
+  std::thread busy;
+  const std::vector<Case> cases = {
+      {"right after a job", [&] { parents.BlockOn(AddOnPool(1, 1)); }, nullptr},
+      {"pool thread idle",
+       [&] {
+         parents.BlockOn(AddOnPool(1, 1));
+         ASSERT_TRUE(Eventually([&] { return parents.Stats().idle_threads == 1; }));
+       },
+       nullptr},
+      {"another thread waiting for its job",
+       [&] {
+         busy = std::thread([&] {
+           auto task = [&]() -> Task<void> {
+             co_await Blocking([&] {
+               std::unique_lock lock(mu);
+               in_job = true;
+               cv.notify_all();
+               cv.wait(lock, [&] { return release; });
+             });
+           };
+           parents.BlockOn(task());
+         });
+         std::unique_lock lock(mu);
+         cv.wait(lock, [&] { return in_job; });
+       },
+       [&] {
+         {
+           std::lock_guard lock(mu);
+           release = true;
+           cv.notify_all();
+         }
+         busy.join();
+       }},
+      {"another thread holding the build guard",
+       [&] {
+         busy = std::thread([&] {
+           std::unique_lock guard(internal::BindingBuildGuard());
+           std::unique_lock lock(mu);
+           in_job = true;
+           cv.notify_all();
+           cv.wait(lock, [&] { return release; });
+         });
+         std::unique_lock lock(mu);
+         cv.wait(lock, [&] { return in_job; });
+       },
+       [&] {
+         {
+           std::lock_guard lock(mu);
+           release = true;
+           cv.notify_all();
+         }
+         busy.join();
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.parent_state);
+    in_job = false;
+    release = false;
+    c.before_fork();
+    EXPECT_EQ(ExitOfChild([&] { return UseBindingRuntimeInChild(&parents); }), "exit 0");
+    if (c.after_fork) c.after_fork();
+    // The parent keeps its runtime and its threads.
+    EXPECT_EQ(&BindingRuntime(), &parents);
+    EXPECT_EQ(parents.BlockOn(AddOnPool(2, 3)), 5);
+  }
+  unsetenv("TOKIO_WORKER_THREADS");
+}
+
+TEST(Runtime, RuntimeOfTheParentFaultsInAForkedChild) {
+  auto runtime = BuildRuntime(1, 512, 20ms);
+  const std::vector<std::pair<std::string, std::function<void()>>> cases = {
+      {"right after a job", [&] { runtime->BlockOn(AddOnPool(1, 1)); }},
+      {"pool thread idle",
+       [&] {
+         runtime->BlockOn(AddOnPool(1, 1));
+         ASSERT_TRUE(Eventually([&] { return runtime->Stats().idle_threads == 1; }));
+       }},
+      {"after the keep-alive ended",
+       [&] {
+         runtime->BlockOn(AddOnPool(1, 1));
+         ASSERT_TRUE(Eventually([&] { return runtime->Stats().threads == 1; }));
+       }},
+  };
+  for (const auto& [parent_state, before_fork] : cases) {
+    SCOPED_TRACE(parent_state);
+    before_fork();
+    EXPECT_EQ(ExitOfChild([&] {
+                try {
+                  runtime->BlockOn(AddOnPool(1, 1));
+                  return 20;
+                } catch (const Fault& fault) {
+                  if (fault.message() !=
+                      "the runtime was built before this process was forked; use it in the "
+                      "parent") {
+                    return 21;
+                  }
+                }
+                runtime.reset();  // leaves the parent's threads alone instead of waiting
+                return 0;
+              }),
+              "exit 0");
+    EXPECT_EQ(runtime->BlockOn(AddOnPool(2, 3)), 5);
+  }
 }
 
 }  // namespace

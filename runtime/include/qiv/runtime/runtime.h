@@ -27,6 +27,7 @@
 #include <condition_variable>
 #include <coroutine>
 #include <cstddef>
+#include <cstdint>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -107,10 +108,14 @@ class Runtime {
  private:
   explicit Runtime(const RuntimeOptions& options);
 
+  // True in a child forked after this runtime was built.
+  bool BuiltInAnotherProcess() const;
+
   // Resumes `root` and sleeps between the wake-ups of its blocking jobs until it is done.
   void Drive(std::coroutine_handle<> root);
 
   const std::size_t worker_threads_;
+  const std::uint64_t fork_generation_;
   std::shared_ptr<internal::PoolState> pool_;
   int poller_fd_ = -1;
 };
@@ -121,9 +126,17 @@ class Runtime {
 // leaves the runtime unbuilt, so the next call tries again (re-reading the variable):
 // "failed to start tokio runtime for qiv-protocol-py: Os { ... }" when the system refuses a
 // resource, or the worker-count fault of ParseWorkerThreads.
+//
+// Each process has its own: in a child forked after the runtime was built, the first call
+// builds a fresh runtime, as in a new process, and the parent's is never touched there (its
+// threads did not follow the fork, and its locks may have been held by them). A Runtime built
+// with Build() and used in such a child faults on its first pool job instead of hanging.
 Runtime& BindingRuntime();
 
 namespace internal {
+
+// The guard of BindingRuntime's one-time build; exposed for tests that fork while it is held.
+std::mutex& BindingBuildGuard();
 
 struct BlockOnContext {
   Runtime* runtime;
