@@ -3,12 +3,14 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <stdlib.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <fstream>
@@ -238,6 +240,109 @@ TEST(Runtime, IdlePoolThreadServesTheNextJob) {
   EXPECT_EQ(runtime->Stats().threads, 2u);
 }
 
+// Runs `body` in a forked child and returns its exit code; a child that has not ended within
+// `limit` is killed and reported as "hung", so that a regression fails instead of stalling.
+std::string ExitOfChild(const std::function<int()>& body, std::chrono::seconds limit = 10s) {
+  const pid_t pid = fork();
+  if (pid < 0) return "fork failed";
+  if (pid == 0) {
+    int code = 90;
+    try {
+      code = body();
+    } catch (const Fault&) {
+      code = 91;
+    }
+    _exit(code);
+  }
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  int status = 0;
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      return "hung";
+    }
+    std::this_thread::sleep_for(2ms);
+  }
+  if (!WIFEXITED(status)) return "signal " + std::to_string(WTERMSIG(status));
+  return "exit " + std::to_string(WEXITSTATUS(status));
+}
+
+// Many callers on few pool threads, with keep-alive periods that end while jobs arrive: every
+// hand-off must reach its thread and every end its caller (a lost wake-up hangs the child),
+// and the pool must stay within its cap and settle back to its workers.
+TEST(Runtime, HandOffsUnderRacesLoseNoWakeUp) {
+  struct Case {
+    std::string name;
+    std::size_t max_blocking;
+    std::chrono::nanoseconds keep_alive;
+  };
+  const std::vector<Case> cases = {
+      {"threads kept", 3, 10s},
+      {"threads retiring as jobs arrive", 3, 50us},
+      {"keep-alive of zero", 2, 0ns},
+      {"one thread for all callers", 1, 10s},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(ExitOfChild([&] {
+                auto runtime = BuildRuntime(1, c.max_blocking, c.keep_alive);
+                std::atomic<int> wrong{0};
+                std::atomic<std::size_t> most_threads{0};
+                std::vector<std::thread> callers;
+                for (int t = 0; t < 6; ++t) {
+                  callers.emplace_back([&, t] {
+                    for (int i = 0; i < 2000; ++i) {
+                      if (runtime->BlockOn(AddOnPool(t, i)) != t + i) ++wrong;
+                      if (i % 256 == 0) {
+                        const std::size_t now = runtime->Stats().threads;
+                        std::size_t seen = most_threads.load();
+                        while (now > seen && !most_threads.compare_exchange_weak(seen, now)) {
+                        }
+                      }
+                    }
+                  });
+                }
+                for (auto& caller : callers) caller.join();
+                if (wrong != 0) return 1;
+                if (most_threads > 1 + c.max_blocking) return 2;
+                if (runtime->Stats().queued_jobs != 0) return 3;
+                runtime.reset();  // waits for every pool thread to end
+                return 0;
+              }),
+              "exit 0");
+  }
+}
+
+// The pool thread follows its caller from CPU to CPU, so that each hand-off stays on one CPU.
+TEST(Runtime, JobsRunOnTheCallersCpu) {
+  cpu_set_t allowed;
+  ASSERT_EQ(sched_getaffinity(0, sizeof allowed, &allowed), 0);
+  std::vector<int> cpus;
+  for (int cpu = 0; cpu < CPU_SETSIZE && cpus.size() < 3; ++cpu) {
+    if (CPU_ISSET(cpu, &allowed)) cpus.push_back(cpu);
+  }
+  if (cpus.size() < 2) GTEST_SKIP() << "needs two CPUs";
+  EXPECT_EQ(ExitOfChild([&] {
+              auto runtime = BuildRuntime(1);
+              auto cpu_of_job = []() -> Task<int> {
+                auto cpu = co_await Blocking([] { return sched_getcpu(); });
+                co_return cpu.ok() ? *cpu : -1;
+              };
+              for (int round = 0; round < 2; ++round) {
+                for (int cpu : cpus) {
+                  cpu_set_t one;
+                  CPU_ZERO(&one);
+                  CPU_SET(cpu, &one);
+                  if (sched_setaffinity(0, sizeof one, &one) != 0) return 1;
+                  if (runtime->BlockOn(cpu_of_job()) != cpu) return 10 + cpu;
+                }
+              }
+              return runtime->Stats().threads == 2 ? 0 : 2;  // one pool thread served all
+            }),
+            "exit 0");
+}
+
 // The count once threads of earlier tests, which have left their pools, are gone from the OS.
 std::size_t SettledRuntimeThreadCount() {
   std::size_t count = CountRuntimeThreads();
@@ -380,34 +485,6 @@ TEST(BindingRuntime, ConcurrentFirstCallersShareOneRuntime) {
   for (auto& slot : seen) threads.emplace_back([&slot] { slot = &BindingRuntime(); });
   for (auto& t : threads) t.join();
   for (Runtime* r : seen) EXPECT_EQ(r, seen[0]);
-}
-
-// Runs `body` in a forked child and returns its exit code; a child that has not ended within
-// `limit` is killed and reported as "hung", so that a regression fails instead of stalling.
-std::string ExitOfChild(const std::function<int()>& body, std::chrono::seconds limit = 10s) {
-  const pid_t pid = fork();
-  if (pid < 0) return "fork failed";
-  if (pid == 0) {
-    int code = 90;
-    try {
-      code = body();
-    } catch (const Fault& fault) {
-      code = 91;
-    }
-    _exit(code);
-  }
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  int status = 0;
-  while (waitpid(pid, &status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      return "hung";
-    }
-    std::this_thread::sleep_for(2ms);
-  }
-  if (!WIFEXITED(status)) return "signal " + std::to_string(WTERMSIG(status));
-  return "exit " + std::to_string(WEXITSTATUS(status));
 }
 
 // In the child: the process-wide runtime is a new one with its own workers and pool, and a job

@@ -7,8 +7,11 @@
 // starts is named "tokio-runtime-worker" (the system keeps the first 15 bytes).
 //
 // BlockOn runs a Task on the calling thread. When the task awaits Blocking(fn), fn runs on a
-// pool thread while the calling thread sleeps on a condition variable; the job's end wakes it
-// and the task resumes there. Pool threads run only the blocking calls handed to them.
+// pool thread while the calling thread sleeps in the kernel (no spinning); the job's end wakes
+// it and the task resumes there. Pool threads run only the blocking calls handed to them. An
+// idle pool thread is handed its job directly, and is kept on the CPU of the thread that hands
+// it over, so that a caller and its pool thread take turns on one CPU instead of waking each
+// other across CPUs.
 //
 //   qiv::runtime::Task<int> ReadSize(const std::string& path) {
 //     auto size = co_await qiv::runtime::Blocking([&] { return StatSize(path); });
@@ -17,14 +20,13 @@
 //   }
 //   int size = qiv::runtime::BindingRuntime().BlockOn(ReadSize(path));
 //
-// The process-wide runtime, BindingRuntime(), is built on first use and never shut down.
-// Runtime's member functions are thread-safe; BlockOn may be called from several threads at
-// once, each driving its own task.
+// The process-wide runtime, BindingRuntime(), is built on first use and never shut down; a
+// forked child builds its own. Runtime's member functions are thread-safe; BlockOn may be
+// called from several threads at once, each driving its own task.
 #ifndef QIV_RUNTIME_RUNTIME_H_
 #define QIV_RUNTIME_RUNTIME_H_
 
 #include <chrono>
-#include <condition_variable>
 #include <coroutine>
 #include <cstddef>
 #include <cstdint>
@@ -137,13 +139,6 @@ namespace internal {
 
 // The guard of BindingRuntime's one-time build; exposed for tests that fork while it is held.
 std::mutex& BindingBuildGuard();
-
-struct BlockOnContext {
-  Runtime* runtime;
-  std::mutex mu;
-  std::condition_variable cv;
-  std::coroutine_handle<> ready;  // guarded by mu
-};
 
 template <typename F>
 class BlockingAwaiter {
