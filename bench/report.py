@@ -49,13 +49,18 @@ CPP_GROUPS = [
      + [("BM_ReprQuotePath", "path with invalid UTF-8", False)]),
     ("C++ mock anchor", [("BM_MockAnchorSubmit", "MockAnchor::Submit (fresh root)", False),
                          ("BM_MockAnchorVerify", "MockAnchor::Verify (10,000 held)", False)]),
+    ("C++ runtime hand-off", [("BM_BlockOnPoolJob", "BlockOn of one empty pool job", False)]),
 ]
+
+# C++ groups whose rows show the median of the repetitions beside the fastest.
+CPP_MEDIAN_GROUPS = {"C++ runtime hand-off"}
 
 TIME_UNIT_NS = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}
 
 
 def load_cpp(cpp_dir):
     benches, context, failures = {}, None, []
+    medians = {}
     for path in sorted(glob.glob(os.path.join(cpp_dir, "bench_*.json"))):
         if os.path.getsize(path) == 0:
             continue  # a program whose benchmarks are all waiting for their code
@@ -67,6 +72,9 @@ def load_cpp(cpp_dir):
             continue
         context = context or data.get("context")
         for b in data.get("benchmarks", []):
+            if b.get("aggregate_name") == "median":
+                medians[b.get("run_name", b["name"])] = (
+                    b["real_time"] * TIME_UNIT_NS.get(b.get("time_unit", "ns"), 1.0))
             if b.get("run_type", "iteration") != "iteration":
                 continue
             # Repetitions: keep the fastest, the one least disturbed by other load.
@@ -79,6 +87,9 @@ def load_cpp(cpp_dir):
             benches[name] = {"name": name, "ns": ns, "label": b.get("label", ""),
                              "bytes_per_second": b.get("bytes_per_second"),
                              "program": os.path.basename(path)[:-5], "repetitions": reps}
+    for name, ns in medians.items():
+        if name in benches:
+            benches[name]["median_ns"] = ns
     for path in sorted(glob.glob(os.path.join(cpp_dir, "bench_*.failed"))):
         with open(path) as f:
             failures.append(f.read().strip())
@@ -95,6 +106,11 @@ def fmt_ns(ns):
     if ns >= 1e3:
         return "%.2f us" % (ns / 1e3)
     return "%.1f ns" % ns
+
+
+def typical_ns(row):
+    """The median where a row has one (rows timed call by call), else its best time."""
+    return row.get("median_ns", row["ns"])
 
 
 def machine_info():
@@ -161,6 +177,8 @@ def main():
             cpp_rows.append(row)
             ratio = ("%.2f%s" % (b["ns"] / ref, " ref" if is_ref else "")) if ref else ""
             extra = ("%.1f MB/s" % (b["bytes_per_second"] / 1e6)) if b["bytes_per_second"] else ""
+            if group in CPP_MEDIAN_GROUPS and "median_ns" in b:
+                extra = "median %s of %d runs" % (fmt_ns(b["median_ns"]), b["repetitions"])
             out("%-38s %-52s %12s %10s %s" % (group, label[:52], fmt_ns(b["ns"]), ratio, extra))
     for name, b in sorted(benches.items()):
         if name not in seen:
@@ -182,15 +200,18 @@ def main():
             if "ns" not in r:
                 out("%-38s %-52s %12s" % (g[:38], r["name"][:52], r["status"][:60]))
                 continue
-            ratio = ("%.2f%s" % (r["ns"] / ours["ns"], " ref" if r is ours else "")
+            ratio = ("%.2f%s" % (typical_ns(r) / typical_ns(ours), " ref" if r is ours else "")
                      if ours else "")
             extras = []
+            if "median_ns" in r:
+                # Rows timed call by call show their median, the minimum beside it.
+                extras.append("median of %s, min %s" % (r.get("calls", "runs"), fmt_ns(r["ns"])))
             if "items_per_s" in r:
                 extras.append("%.0f items/s" % r["items_per_s"])
             if "peak_kib" in r:
                 extras.append("list peak +%.1f MiB" % (r["peak_kib"] / 1024))
-            out("%-38s %-52s %12s %10s %s" % (g[:38], r["name"][:52], fmt_ns(r["ns"]), ratio,
-                                              ", ".join(extras)))
+            out("%-38s %-52s %12s %10s %s" % (g[:38], r["name"][:52], fmt_ns(typical_ns(r)),
+                                              ratio, ", ".join(extras)))
 
     # Goals.
     def py_row(group, role):
@@ -232,17 +253,21 @@ def main():
                      benches.get("BM_OpenSslSign/%d" % size))
         goal("C++ sign within 1.15x of raw OpenSSL sign (%d B)" % size,
              ours["ns"] / raw["ns"] if ours and raw else None, 1.15, "<=")
+    # Queue goals by medians: a minimum hides the hand-off cost that users meet.
     sizes = sorted({int(r["group"].split("(")[1].split()[0]) for r in py.get("rows", [])
                     if r["group"].startswith("queue list (")})
     for n in sizes:
         ours, peer = (py_row("queue list (%d items)" % n, "ours"),
-                      py_row("queue list (%d items)" % n, "peer:python"))
-        goal("queue list >= 3x the pure-Python queue (%d items)" % n,
-             peer["ns"] / ours["ns"] if ours and peer else None, 3.0, ">=")
+                      py_row("queue list (%d items)" % n, "peer:plain-loop"))
+        goal("queue list >= 1.5x the plain Python loop (%d items, medians)" % n,
+             typical_ns(peer) / typical_ns(ours) if ours and peer else None, 1.5, ">=")
+        peer = py_row("queue list (%d items)" % n, "peer:python")
+        goal("queue list >= 3x the pure-Python queue (%d items, medians)" % n,
+             typical_ns(peer) / typical_ns(ours) if ours and peer else None, 3.0, ">=")
         ours, peer = (py_row("queue push (%d items)" % n, "ours"),
                       py_row("queue push (%d items)" % n, "peer:python"))
-        goal("queue push within 1.2x of the pure-Python queue's time (%d items)" % n,
-             ours["ns"] / peer["ns"] if ours and peer else None, 1.2, "<=")
+        goal("queue push <= 1.2x the pure-Python queue's time (%d items, medians)" % n,
+             typical_ns(ours) / typical_ns(peer) if ours and peer else None, 1.2, "<=")
 
     out("")
     out("Goals (reported, not asserted):")
