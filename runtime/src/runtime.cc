@@ -60,10 +60,67 @@ struct PoolState {
   bool stopping = false;          // guarded by mu
 };
 
+namespace {
+
+// Whether `cpu` (from sched_getcpu) can be named in an affinity mask.
+bool CpuFits(int cpu) { return cpu >= 0 && cpu < CPU_SETSIZE; }
+
+// Keeps a thread in BlockOn on one CPU while it hands a series of jobs to the pool, and gives
+// it back the CPUs it was allowed before when BlockOn ends.
+//
+// The pool thread is kept on its caller's CPU (KeepOnCpu), but that alone does not keep the
+// pair together: the pool thread wakes the caller while it is itself still running, so where
+// another CPU is idle the scheduler wakes the caller there, across CPUs, and the next hand-off
+// moves the pool thread after it, round after round. So from its second job on the caller is
+// held on its CPU too. Every kReleaseEvery hand-offs it is let go for one round, so that the
+// scheduler can move it (and then its pool thread) away from a CPU that has become busy with
+// other work; it is held again wherever it wakes. A single-job call is left alone.
+class CallerPlacement {
+ public:
+  CallerPlacement() = default;
+  CallerPlacement(const CallerPlacement&) = delete;
+  CallerPlacement& operator=(const CallerPlacement&) = delete;
+  ~CallerPlacement() {
+    if (held_) sched_setaffinity(0, sizeof allowed_, &allowed_);
+  }
+
+  // Before each hand-off of the calling thread.
+  void BeforeHandOff() {
+    ++hand_offs_;
+    if (hand_offs_ < 2 || unavailable_) return;
+    if (hand_offs_ == 2 && sched_getaffinity(0, sizeof allowed_, &allowed_) != 0) {
+      unavailable_ = true;  // a mask too large for cpu_set_t: leave the thread as it is
+      return;
+    }
+    if (held_ && hand_offs_ % kReleaseEvery == 0) {
+      held_ = sched_setaffinity(0, sizeof allowed_, &allowed_) != 0;
+      return;
+    }
+    if (held_) return;
+    const int cpu = sched_getcpu();
+    if (!CpuFits(cpu)) return;
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(cpu, &one);
+    held_ = sched_setaffinity(0, sizeof one, &one) == 0;
+  }
+
+ private:
+  static constexpr std::size_t kReleaseEvery = 64;
+
+  std::size_t hand_offs_ = 0;
+  bool unavailable_ = false;
+  bool held_ = false;
+  cpu_set_t allowed_;  // the thread's own mask, saved before it is first held
+};
+
+}  // namespace
+
 struct BlockOnContext {
   Runtime* runtime;
   std::coroutine_handle<> ready;  // written by Wake before `wake` is signalled
   WakeEvent wake;
+  CallerPlacement placement;
 };
 
 namespace {
@@ -111,22 +168,21 @@ void NameThread(pthread_t thread) {
   pthread_setname_np(thread, name);
 }
 
-// Keeping the pool thread on the CPU of the thread that hands it a job makes each hand-off a
-// switch between two threads of one CPU: the caller sleeps as soon as it has handed the job
-// over, the pool thread runs there at once, and its signal back wakes the caller on the same
-// CPU, where its data is warm. Waking a thread on another CPU costs several times that on
-// virtual machines (an interrupt between virtual CPUs). The two threads never want to run at
-// the same time, so sharing a CPU takes nothing from either; when the caller moves to another
-// CPU, the next hand-off moves the pool thread after it. Returns whether `cpu` can be used.
-bool CpuFits(int cpu) { return cpu >= 0 && cpu < CPU_SETSIZE; }
-
+// Keeps an idle pool thread on `cpu`, the CPU of the thread handing it a job. A hand-off then
+// is a switch between two threads of one CPU: the caller sleeps as soon as it has handed the
+// job over, the pool thread runs there at once, with the caller's data still warm, and the
+// caller usually wakes there again. Waking a thread on another CPU costs several times that
+// on virtual machines (an interrupt between virtual CPUs, often to one that is halted). The
+// two threads never want to run at the same time, so sharing a CPU takes nothing from either;
+// the caller is never bound, so the scheduler still moves it away from a busy CPU, and the
+// next hand-off moves the pool thread after it.
 void KeepOnCpu(PoolThread& thread, int cpu) {
   if (thread.cpu == cpu || !CpuFits(cpu)) return;
   cpu_set_t set;
   CPU_ZERO(&set);
   CPU_SET(cpu, &set);
-  // The thread is idle, so this only changes where it will next run. On refusal (a CPU that
-  // the thread's cgroup does not allow), it stays where it was allowed before.
+  // On refusal (a CPU that the thread's cgroup does not allow) the thread keeps the CPUs it
+  // was allowed before.
   if (sched_setaffinity(thread.tid, sizeof set, &set) == 0) thread.cpu = cpu;
 }
 
@@ -296,6 +352,7 @@ std::mutex& BindingBuildGuard() { return binding_build_mu; }
 
 void SubmitToCurrent(BlockOnContext* context, std::function<void()> job,
                      std::function<void()> done) {
+  context->placement.BeforeHandOff();
   context->runtime->Submit(std::move(job), std::move(done));
 }
 
@@ -399,7 +456,7 @@ PoolStats Runtime::Stats() const {
 }
 
 void Runtime::Drive(std::coroutine_handle<> root) {
-  internal::BlockOnContext context{this, {}, {}};
+  internal::BlockOnContext context{this, {}, {}, {}};
   internal::ScopedBlockOn scope(&context);
   root.resume();
   while (!root.done()) {

@@ -343,6 +343,57 @@ TEST(Runtime, JobsRunOnTheCallersCpu) {
             "exit 0");
 }
 
+// BlockOn may hold its thread on one CPU while it hands jobs over; the thread must leave with
+// exactly the CPUs it came with, however the task ends.
+TEST(Runtime, BlockOnGivesTheCallerItsCpusBack) {
+  cpu_set_t allowed;
+  ASSERT_EQ(sched_getaffinity(0, sizeof allowed, &allowed), 0);
+  std::vector<int> cpus;
+  for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+    if (CPU_ISSET(cpu, &allowed)) cpus.push_back(cpu);
+  }
+  if (cpus.size() < 2) GTEST_SKIP() << "needs two CPUs";
+  auto runtime = BuildRuntime(1);
+  auto jobs = [](int count, bool fault_at_end) -> Task<int> {
+    int done = 0;
+    for (int i = 0; i < count; ++i) {
+      auto r = co_await Blocking([] { return 1; });
+      done += r.ok() ? *r : 0;
+    }
+    if (fault_at_end) RaiseFault("task fault");
+    co_return done;
+  };
+  cpu_set_t two;  // a mask of the caller's own, narrower than the process's
+  CPU_ZERO(&two);
+  CPU_SET(cpus[0], &two);
+  CPU_SET(cpus[1], &two);
+  struct Case {
+    std::string name;
+    const cpu_set_t* mask;
+    int jobs;
+    bool fault;
+  };
+  const std::vector<Case> cases = {
+      {"one job", &allowed, 1, false},         {"two jobs", &allowed, 2, false},
+      {"released once", &allowed, 65, false},  {"held again", &allowed, 200, false},
+      {"two CPUs of its own", &two, 200, false}, {"task faults", &allowed, 100, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_EQ(sched_setaffinity(0, sizeof *c.mask, c.mask), 0);
+    try {
+      EXPECT_EQ(runtime->BlockOn(jobs(c.jobs, c.fault)), c.jobs);
+      EXPECT_FALSE(c.fault);
+    } catch (const Fault& fault) {
+      EXPECT_TRUE(c.fault) << fault.message();
+    }
+    cpu_set_t after;
+    ASSERT_EQ(sched_getaffinity(0, sizeof after, &after), 0);
+    EXPECT_TRUE(CPU_EQUAL(&after, c.mask));
+  }
+  ASSERT_EQ(sched_setaffinity(0, sizeof allowed, &allowed), 0);
+}
+
 // The count once threads of earlier tests, which have left their pools, are gone from the OS.
 std::size_t SettledRuntimeThreadCount() {
   std::size_t count = CountRuntimeThreads();
@@ -503,16 +554,38 @@ int UseBindingRuntimeInChild(const Runtime* parents) {
 TEST(BindingRuntime, ForkedChildBuildsItsOwnRuntime) {
   setenv("TOKIO_WORKER_THREADS", "2", 1);
   Runtime& parents = BindingRuntime();
+  // Another parent thread, parked at the moment of the fork inside what `enter` makes it do.
   std::mutex mu;
   std::condition_variable cv;
-  bool in_job = false;   // guarded by mu
+  bool parked = false;   // guarded by mu
   bool release = false;  // guarded by mu
+  std::thread busy;
+  const auto park = [&] {
+    std::unique_lock lock(mu);
+    parked = true;
+    cv.notify_all();
+    cv.wait(lock, [&] { return release; });
+  };
+  const auto start_busy = [&](std::function<void()> enter) {
+    return [&, enter] {
+      busy = std::thread(enter);
+      std::unique_lock lock(mu);
+      cv.wait(lock, [&] { return parked; });
+    };
+  };
+  const auto stop_busy = [&] {
+    {
+      std::lock_guard lock(mu);
+      release = true;
+      cv.notify_all();
+    }
+    busy.join();
+  };
   struct Case {
     std::string parent_state;
     std::function<void()> before_fork;
     std::function<void()> after_fork;
   };
-  std::thread busy;
   const std::vector<Case> cases = {
       {"right after a job", [&] { parents.BlockOn(AddOnPool(1, 1)); }, nullptr},
       {"pool thread idle",
@@ -522,53 +595,21 @@ TEST(BindingRuntime, ForkedChildBuildsItsOwnRuntime) {
        },
        nullptr},
       {"another thread waiting for its job",
-       [&] {
-         busy = std::thread([&] {
-           auto task = [&]() -> Task<void> {
-             co_await Blocking([&] {
-               std::unique_lock lock(mu);
-               in_job = true;
-               cv.notify_all();
-               cv.wait(lock, [&] { return release; });
-             });
-           };
-           parents.BlockOn(task());
-         });
-         std::unique_lock lock(mu);
-         cv.wait(lock, [&] { return in_job; });
-       },
-       [&] {
-         {
-           std::lock_guard lock(mu);
-           release = true;
-           cv.notify_all();
-         }
-         busy.join();
-       }},
+       start_busy([&] {
+         auto task = [&]() -> Task<void> { co_await Blocking(park); };
+         parents.BlockOn(task());
+       }),
+       stop_busy},
       {"another thread holding the build guard",
-       [&] {
-         busy = std::thread([&] {
-           std::unique_lock guard(internal::BindingBuildGuard());
-           std::unique_lock lock(mu);
-           in_job = true;
-           cv.notify_all();
-           cv.wait(lock, [&] { return release; });
-         });
-         std::unique_lock lock(mu);
-         cv.wait(lock, [&] { return in_job; });
-       },
-       [&] {
-         {
-           std::lock_guard lock(mu);
-           release = true;
-           cv.notify_all();
-         }
-         busy.join();
-       }},
+       start_busy([&] {
+         std::unique_lock guard(internal::BindingBuildGuard());
+         park();
+       }),
+       stop_busy},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.parent_state);
-    in_job = false;
+    parked = false;
     release = false;
     c.before_fork();
     EXPECT_EQ(ExitOfChild([&] { return UseBindingRuntimeInChild(&parents); }), "exit 0");

@@ -10,8 +10,10 @@
 // pool thread while the calling thread sleeps in the kernel (no spinning); the job's end wakes
 // it and the task resumes there. Pool threads run only the blocking calls handed to them. An
 // idle pool thread is handed its job directly, and is kept on the CPU of the thread that hands
-// it over, so that a caller and its pool thread take turns on one CPU instead of waking each
-// other across CPUs.
+// it over; while a task hands over a series of jobs, its calling thread is held on its CPU
+// too (let go now and then, so that the scheduler can move it off a busy CPU, and given back
+// the CPUs it was allowed when BlockOn returns). So a caller and its pool thread take turns on
+// one CPU instead of waking each other across CPUs.
 //
 //   qiv::runtime::Task<int> ReadSize(const std::string& path) {
 //     auto size = co_await qiv::runtime::Blocking([&] { return StatSize(path); });
