@@ -173,9 +173,9 @@ void NameThread(pthread_t thread) {
 // job over, the pool thread runs there at once, with the caller's data still warm, and the
 // caller usually wakes there again. Waking a thread on another CPU costs several times that
 // on virtual machines (an interrupt between virtual CPUs, often to one that is halted). The
-// two threads never want to run at the same time, so sharing a CPU takes nothing from either;
-// the caller is never bound, so the scheduler still moves it away from a busy CPU, and the
-// next hand-off moves the pool thread after it.
+// two threads never want to run at the same time, so sharing a CPU takes nothing from either.
+// The caller is held only for a while (CallerPlacement), so the scheduler still moves it away
+// from a busy CPU, and the next hand-off moves the pool thread after it.
 void KeepOnCpu(PoolThread& thread, int cpu) {
   if (thread.cpu == cpu || !CpuFits(cpu)) return;
   cpu_set_t set;
