@@ -39,7 +39,7 @@ struct PoolThread {
   WakeEvent wake;
   PoolJob job;          // written by the submitter before `wake` is signalled
   pid_t tid = 0;        // set before the thread first goes idle
-  int cpu = -1;         // the one CPU it is kept on, or -1; guarded by the pool's mu
+  int cpu = -1;         // the one CPU it is kept on, or -1 (kCallersCpus); guarded by mu
 };
 
 struct PoolState {
@@ -65,6 +65,10 @@ namespace {
 // Whether `cpu` (from sched_getcpu) can be named in an affinity mask.
 bool CpuFits(int cpu) { return cpu >= 0 && cpu < CPU_SETSIZE; }
 
+// Placements of a pool thread other than one CPU (KeepOnCpu).
+constexpr int kCallersCpus = -1;  // the CPUs its caller may run on
+constexpr int kStay = -2;         // unchanged
+
 // Keeps a thread in BlockOn on one CPU while it hands a series of jobs to the pool, and gives
 // it back the CPUs it was allowed before when BlockOn ends.
 //
@@ -82,6 +86,15 @@ class CallerPlacement {
   CallerPlacement& operator=(const CallerPlacement&) = delete;
   ~CallerPlacement() {
     if (held_) sched_setaffinity(0, sizeof allowed_, &allowed_);
+  }
+
+  // Where the pool thread taking the coming hand-off should run (KeepOnCpu): on the caller's
+  // CPU while the caller is held there; where it already is while the caller is let go for a
+  // round of a series (it follows the caller at the next round); anywhere the caller may run
+  // for a single job.
+  int PoolThreadCpu() const {
+    if (held_) return sched_getcpu();
+    return hand_offs_ >= 2 && !unavailable_ ? kStay : kCallersCpus;
   }
 
   // Before each hand-off of the calling thread.
@@ -168,19 +181,27 @@ void NameThread(pthread_t thread) {
   pthread_setname_np(thread, name);
 }
 
-// Keeps an idle pool thread on `cpu`, the CPU of the thread handing it a job. A hand-off then
-// is a switch between two threads of one CPU: the caller sleeps as soon as it has handed the
-// job over, the pool thread runs there at once, with the caller's data still warm, and the
-// caller usually wakes there again. Waking a thread on another CPU costs several times that
-// on virtual machines (an interrupt between virtual CPUs, often to one that is halted). The
-// two threads never want to run at the same time, so sharing a CPU takes nothing from either.
-// The caller is held only for a while (CallerPlacement), so the scheduler still moves it away
-// from a busy CPU, and the next hand-off moves the pool thread after it.
+// Keeps an idle pool thread on `cpu`, the CPU of a caller that is held there for a series of
+// hand-offs (CallerPlacement). A hand-off then is a switch between two threads of one CPU: the
+// caller sleeps as soon as it has handed the job over, the pool thread runs there at once,
+// with the caller's data still warm, and wakes the caller there again. Waking a thread on
+// another CPU costs several times that on virtual machines (an interrupt between virtual CPUs,
+// often to one that is halted). The two threads never want to run at the same time, so
+// sharing a CPU takes nothing from either.
+//
+// For a single job (kCallersCpus) the thread may run wherever its caller may: a job that
+// sleeps on the disk, a push's flushes say, is better woken on whichever CPU is free than only
+// on the one it was kept on.
 void KeepOnCpu(PoolThread& thread, int cpu) {
-  if (thread.cpu == cpu || !CpuFits(cpu)) return;
+  if (cpu == kStay || thread.cpu == cpu) return;
   cpu_set_t set;
-  CPU_ZERO(&set);
-  CPU_SET(cpu, &set);
+  if (cpu == kCallersCpus) {
+    if (sched_getaffinity(0, sizeof set, &set) != 0) return;
+  } else {
+    if (!CpuFits(cpu)) return;
+    CPU_ZERO(&set);
+    CPU_SET(cpu, &set);
+  }
   // On refusal (a CPU that the thread's cgroup does not allow) the thread keeps the CPUs it
   // was allowed before.
   if (sched_setaffinity(thread.tid, sizeof set, &set) == 0) thread.cpu = cpu;
@@ -298,7 +319,7 @@ void* ThreadMain(void* arg) {
 // Starts one detached thread; the caller holds pool->mu and has already counted the thread in
 // pool->threads. A pool thread given a CPU starts there (see KeepOnCpu). Returns 0 or the
 // system's error number.
-int StartThread(const std::shared_ptr<PoolState>& pool, Role role, int cpu = -1) {
+int StartThread(const std::shared_ptr<PoolState>& pool, Role role, int cpu = kCallersCpus) {
   pthread_attr_t attr;
   int rc = pthread_attr_init(&attr);
   if (rc != 0) return rc;
@@ -307,17 +328,17 @@ int StartThread(const std::shared_ptr<PoolState>& pool, Role role, int cpu = -1)
     cpu_set_t set;
     CPU_ZERO(&set);
     CPU_SET(cpu, &set);
-    if (pthread_attr_setaffinity_np(&attr, sizeof set, &set) != 0) cpu = -1;
+    if (pthread_attr_setaffinity_np(&attr, sizeof set, &set) != 0) cpu = kCallersCpus;
   } else {
-    cpu = -1;
+    cpu = kCallersCpus;  // it inherits its caller's CPUs
   }
   auto start = std::make_unique<ThreadStart>(ThreadStart{pool, role, cpu});
   pthread_t thread;
   rc = pthread_create(&thread, &attr, &ThreadMain, start.get());
   pthread_attr_destroy(&attr);
   if (rc == EINVAL && cpu >= 0) {
-    // The CPU is not one this thread may use after all; start it where the process may run.
-    return StartThread(pool, role, -1);
+    // The CPU is not one this thread may use after all; start it where its caller may run.
+    return StartThread(pool, role, kCallersCpus);
   }
   if (rc != 0) return rc;
   start.release();  // now owned by the thread
@@ -425,7 +446,9 @@ void Runtime::Submit(std::function<void()> job, std::function<void()> done) {
     // Its pool threads stayed in the parent: a job handed to them would wait for ever.
     RaiseFault("the runtime was built before this process was forked; use it in the parent");
   }
-  const int cpu = sched_getcpu();
+  const internal::BlockOnContext* context = internal::CurrentBlockOn();
+  const int cpu =
+      context != nullptr ? context->placement.PoolThreadCpu() : internal::kCallersCpus;
   internal::PoolState& pool = *pool_;
   std::unique_lock lock(pool.mu);
   if (!pool.idle.empty()) {

@@ -314,7 +314,8 @@ TEST(Runtime, HandOffsUnderRacesLoseNoWakeUp) {
   }
 }
 
-// The pool thread follows its caller from CPU to CPU, so that each hand-off stays on one CPU.
+// In a series of jobs the pool thread follows its caller from CPU to CPU, so that each
+// hand-off stays on one CPU.
 TEST(Runtime, JobsRunOnTheCallersCpu) {
   cpu_set_t allowed;
   ASSERT_EQ(sched_getaffinity(0, sizeof allowed, &allowed), 0);
@@ -326,8 +327,12 @@ TEST(Runtime, JobsRunOnTheCallersCpu) {
   EXPECT_EQ(ExitOfChild([&] {
               auto runtime = BuildRuntime(1);
               auto cpu_of_job = []() -> Task<int> {
-                auto cpu = co_await Blocking([] { return sched_getcpu(); });
-                co_return cpu.ok() ? *cpu : -1;
+                int last = -1;
+                for (int i = 0; i < 3; ++i) {
+                  auto cpu = co_await Blocking([] { return sched_getcpu(); });
+                  last = cpu.ok() ? *cpu : -1;
+                }
+                co_return last;
               };
               for (int round = 0; round < 2; ++round) {
                 for (int cpu : cpus) {
