@@ -49,7 +49,9 @@ CPP_GROUPS = [
      + [("BM_ReprQuotePath", "path with invalid UTF-8", False)]),
     ("C++ mock anchor", [("BM_MockAnchorSubmit", "MockAnchor::Submit (fresh root)", False),
                          ("BM_MockAnchorVerify", "MockAnchor::Verify (10,000 held)", False)]),
-    ("C++ runtime hand-off", [("BM_BlockOnPoolJob/real_time", "BlockOn of one empty pool job", False)]),
+    ("C++ runtime hand-off", [("BM_BlockOnPoolJob/real_time", "BlockOn of one empty pool job", False),
+                              ("BM_BlockOnPoolJobSeries/real_time",
+                               "BlockOn of 100 empty pool jobs (time for all)", False)]),
 ]
 
 # C++ groups whose rows show the median of the repetitions beside the fastest.
