@@ -58,6 +58,9 @@ CPP_GROUPS = [
      + [("BM_ReprQuotePath", "path with invalid UTF-8", False)]),
     ("C++ mock anchor", [("BM_MockAnchorSubmit", "MockAnchor::Submit (fresh root)", False),
                          ("BM_MockAnchorVerify", "MockAnchor::Verify (10,000 held)", False)]),
+    ("C++ runtime hand-off", [("BM_BlockOnPoolJob/real_time", "BlockOn of one empty pool job", False),
+                              ("BM_BlockOnPoolJobSeries/real_time",
+                               "BlockOn of 100 empty pool jobs (time for all)", False)]),
 ]
 
 TIME_UNIT_NS = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}
@@ -242,13 +245,13 @@ def main():
     for label in ("typical", "long"):
         ours, pd = py_row("envelope from_json (%s" % label, "ours"), py_row(
             "envelope from_json (%s" % label, "peer:pydantic")
-        goal("from_json >= 2x faster than pydantic v2 (%s)" % label,
-             pd["ns"] / ours["ns"] if ours and pd else None, 2.0, ">=")
+        goal("from_json >= 3x faster than pydantic v2 (%s)" % label,
+             pd["ns"] / ours["ns"] if ours and pd else None, 3.0, ">=")
     for label in ("typical", "long"):
         ours, pd = py_row("envelope to_json (%s" % label, "ours"), py_row(
             "envelope to_json (%s" % label, "peer:pydantic")
-        goal("to_json >= 2x faster than pydantic v2 (%s)" % label,
-             pd["ns"] / ours["ns"] if ours and pd else None, 2.0, ">=")
+        goal("to_json >= 3x faster than pydantic v2 (%s)" % label,
+             pd["ns"] / ours["ns"] if ours and pd else None, 3.0, ">=")
     for size in (64, 4096):
         for op, ours_name, raw_name in (("sign", "BM_IdentitySign", "BM_CryptoppSign"),
                                         ("verify", "BM_VerifySignature", "BM_CryptoppVerify")):
@@ -265,17 +268,18 @@ def main():
         ratio_goal("Python verify >= 2.5x cryptography with key decoding (%d B)" % size,
                    py_row("verify (%d B)" % size, "peer:cryptography-decode"),
                    py_row("verify (%d B)" % size, "ours"), 2.5, ">=")
+    # Queue goals by medians: a minimum hides the hand-off cost that users meet.
     sizes = sorted({int(r["group"].split("(")[1].split()[0]) for r in py.get("rows", [])
                     if r["group"].startswith("queue list (")})
     for n in sizes:
-        ours, peer = (py_row("queue list (%d items)" % n, "ours"),
-                      py_row("queue list (%d items)" % n, "peer:python"))
-        goal("queue list >= 3x the pure-Python queue (%d items)" % n,
-             peer["ns"] / ours["ns"] if ours and peer else None, 3.0, ">=")
-        ours, peer = (py_row("queue push (%d items)" % n, "ours"),
-                      py_row("queue push (%d items)" % n, "peer:python"))
-        goal("queue push within 1.2x of the pure-Python queue's time (%d items)" % n,
-             ours["ns"] / peer["ns"] if ours and peer else None, 1.2, "<=")
+        ours = py_row("queue list (%d items)" % n, "ours")
+        ratio_goal("queue list >= 1.5x the plain Python loop (%d items)" % n,
+                   py_row("queue list (%d items)" % n, "peer:plain-loop"), ours, 1.5, ">=")
+        ratio_goal("queue list >= 3x the pure-Python queue (%d items)" % n,
+                   py_row("queue list (%d items)" % n, "peer:python"), ours, 3.0, ">=")
+        ratio_goal("queue push <= 1.2x the pure-Python queue's time (%d items)" % n,
+                   py_row("queue push (%d items)" % n, "ours"),
+                   py_row("queue push (%d items)" % n, "peer:python"), 1.2, "<=")
 
     out("")
     out("Goals (reported, not asserted; a ratio of medians shows the ratio of minima beside it):")

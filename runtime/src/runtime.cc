@@ -1,18 +1,26 @@
 #include "qiv/runtime/runtime.h"
 
 #include <pthread.h>
+#include <sched.h>
 #include <sys/epoll.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
+#include <condition_variable>
 #include <cstdlib>
 #include <deque>
 #include <limits>
+#include <new>
 #include <string>
+#include <vector>
 
 #include "qiv/runtime/os_error.h"
 #include "qiv/runtime/worker_threads.h"
+#include "wake_event.h"
 
 namespace qiv::runtime {
 namespace internal {
@@ -20,6 +28,18 @@ namespace internal {
 struct PoolJob {
   std::function<void()> run;
   std::function<void()> done;  // may be empty
+};
+
+// A blocking-pool thread as the pool sees it; it lives on the thread's own stack. A submitter
+// that takes the thread from the idle list puts the job in `job` and signals `wake`; the
+// destructor signals it without a job to stop it. Both happen under the pool's lock, while
+// the thread is in the idle list, which it cannot leave without that lock: so the thread is
+// still there when it is signalled.
+struct PoolThread {
+  WakeEvent wake;
+  PoolJob job;          // written by the submitter before `wake` is signalled
+  pid_t tid = 0;        // set before the thread first goes idle
+  int cpu = -1;         // the one CPU it is kept on, or -1 (kCallersCpus); guarded by mu
 };
 
 struct PoolState {
@@ -30,24 +50,126 @@ struct PoolState {
   const std::chrono::nanoseconds keep_alive;
 
   mutable std::mutex mu;
-  std::condition_variable work_cv;  // idle pool threads wait here for a job
   std::condition_variable stop_cv;  // workers wait here for the runtime to stop
   std::condition_variable exit_cv;  // the destructor waits here for the last thread
-  std::deque<PoolJob> queue;                // guarded by mu
-  std::size_t threads = 0;                  // guarded by mu
-  std::size_t idle = 0;                     // guarded by mu
-  bool stopping = false;                    // guarded by mu
+  // Idle pool threads, the most recently idle last; a job goes to the last one, so a steady
+  // caller keeps using one thread and the others retire. Never non-empty while jobs queue.
+  std::vector<PoolThread*> idle;  // guarded by mu
+  std::deque<PoolJob> queue;      // guarded by mu; jobs waiting for a thread
+  std::size_t threads = 0;        // guarded by mu
+  bool stopping = false;          // guarded by mu
+};
+
+namespace {
+
+// Whether `cpu` (from sched_getcpu) can be named in an affinity mask.
+bool CpuFits(int cpu) { return cpu >= 0 && cpu < CPU_SETSIZE; }
+
+// Placements of a pool thread other than one CPU (KeepOnCpu).
+constexpr int kCallersCpus = -1;  // the CPUs its caller may run on
+constexpr int kStay = -2;         // unchanged
+
+// Keeps a thread in BlockOn on one CPU while it hands a series of jobs to the pool, and gives
+// it back the CPUs it was allowed before when BlockOn ends.
+//
+// The pool thread is kept on its caller's CPU (KeepOnCpu), but that alone does not keep the
+// pair together: the pool thread wakes the caller while it is itself still running, so where
+// another CPU is idle the scheduler wakes the caller there, across CPUs, and the next hand-off
+// moves the pool thread after it, round after round. So from its second job on the caller is
+// held on its CPU too. Every kReleaseEvery hand-offs it is let go for one round, so that the
+// scheduler can move it (and then its pool thread) away from a CPU that has become busy with
+// other work; it is held again wherever it wakes. A single-job call is left alone.
+class CallerPlacement {
+ public:
+  CallerPlacement() = default;
+  CallerPlacement(const CallerPlacement&) = delete;
+  CallerPlacement& operator=(const CallerPlacement&) = delete;
+  ~CallerPlacement() {
+    if (held_) sched_setaffinity(0, sizeof allowed_, &allowed_);
+  }
+
+  // Where the pool thread taking the coming hand-off should run (KeepOnCpu): on the caller's
+  // CPU while the caller is held there; where it already is while the caller is let go for a
+  // round of a series (it follows the caller at the next round); anywhere the caller may run
+  // for a single job.
+  int PoolThreadCpu() const {
+    if (held_) return sched_getcpu();
+    return hand_offs_ >= 2 && !unavailable_ ? kStay : kCallersCpus;
+  }
+
+  // Before each hand-off of the calling thread.
+  void BeforeHandOff() {
+    ++hand_offs_;
+    if (hand_offs_ < 2 || unavailable_) return;
+    if (hand_offs_ == 2 && sched_getaffinity(0, sizeof allowed_, &allowed_) != 0) {
+      unavailable_ = true;  // a mask too large for cpu_set_t: leave the thread as it is
+      return;
+    }
+    if (held_ && hand_offs_ % kReleaseEvery == 0) {
+      held_ = sched_setaffinity(0, sizeof allowed_, &allowed_) != 0;
+      return;
+    }
+    if (held_) return;
+    const int cpu = sched_getcpu();
+    if (!CpuFits(cpu)) return;
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(cpu, &one);
+    held_ = sched_setaffinity(0, sizeof one, &one) == 0;
+  }
+
+ private:
+  static constexpr std::size_t kReleaseEvery = 64;
+
+  std::size_t hand_offs_ = 0;
+  bool unavailable_ = false;
+  bool held_ = false;
+  cpu_set_t allowed_;  // the thread's own mask, saved before it is first held
+};
+
+}  // namespace
+
+struct BlockOnContext {
+  Runtime* runtime;
+  std::coroutine_handle<> ready;  // written by Wake before `wake` is signalled
+  WakeEvent wake;
+  CallerPlacement placement;
 };
 
 namespace {
 
 thread_local BlockOnContext* current_block_on = nullptr;
 
+// A forked child has only the thread that called fork: every runtime thread of the parent is
+// gone, while the runtime's memory, counts and locks are copied as they stood (a lock may be
+// held by a thread that no longer exists). So nothing built before a fork may be used after
+// it in the child. Each fork raises this counter in the child; a runtime remembers the value
+// it was built under.
+constinit std::atomic<std::uint64_t> fork_generation{0};
+
+// The process-wide runtime's cell and the guard of its one-time build.
+constinit std::atomic<Runtime*> binding_cell{nullptr};
+constinit std::mutex binding_build_mu;
+
+void ForgetRuntimesInChild() {
+  fork_generation.fetch_add(1, std::memory_order_relaxed);
+  // The parent's runtime is left as it is, leaked: its state may be mid-change and its locks
+  // held. The child builds a runtime of its own on first use. The guard is made anew, since
+  // a parent thread may have held it at the moment of the fork.
+  binding_cell.store(nullptr, std::memory_order_relaxed);
+  new (&binding_build_mu) std::mutex();
+}
+
+// Registered when the library is loaded, so that no runtime can exist before it.
+[[maybe_unused]] const int fork_handler_registered =
+    pthread_atfork(nullptr, nullptr, &ForgetRuntimesInChild);
+
 enum class Role { kWorker, kBlocking };
 
 struct ThreadStart {
   std::shared_ptr<PoolState> pool;
   Role role;
+  int cpu;  // the CPU a pool thread starts on (see KeepOnCpu), or -1
 };
 
 void NameThread(pthread_t thread) {
@@ -57,6 +179,32 @@ void NameThread(pthread_t thread) {
     name[i] = kThreadName[i];
   }
   pthread_setname_np(thread, name);
+}
+
+// Keeps an idle pool thread on `cpu`, the CPU of a caller that is held there for a series of
+// hand-offs (CallerPlacement). A hand-off then is a switch between two threads of one CPU: the
+// caller sleeps as soon as it has handed the job over, the pool thread runs there at once,
+// with the caller's data still warm, and wakes the caller there again. Waking a thread on
+// another CPU costs several times that on virtual machines (an interrupt between virtual CPUs,
+// often to one that is halted). The two threads never want to run at the same time, so
+// sharing a CPU takes nothing from either.
+//
+// For a single job (kCallersCpus) the thread may run wherever its caller may: a job that
+// sleeps on the disk, a push's flushes say, is better woken on whichever CPU is free than only
+// on the one it was kept on.
+void KeepOnCpu(PoolThread& thread, int cpu) {
+  if (cpu == kStay || thread.cpu == cpu) return;
+  cpu_set_t set;
+  if (cpu == kCallersCpus) {
+    if (sched_getaffinity(0, sizeof set, &set) != 0) return;
+  } else {
+    if (!CpuFits(cpu)) return;
+    CPU_ZERO(&set);
+    CPU_SET(cpu, &set);
+  }
+  // On refusal (a CPU that the thread's cgroup does not allow) the thread keeps the CPUs it
+  // was allowed before.
+  if (sched_setaffinity(thread.tid, sizeof set, &set) == 0) thread.cpu = cpu;
 }
 
 // Ends the thread's membership of the pool. Notifies under the lock, and touches nothing of
@@ -74,31 +222,80 @@ void RunWorker(PoolState& pool) {
   LeavePool(pool, lock);
 }
 
-void RunBlocking(PoolState& pool) {
+timespec DeadlineAfter(std::chrono::nanoseconds period) {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  // Far enough for any keep-alive and far from overflowing.
+  constexpr std::chrono::nanoseconds kLongest = std::chrono::hours(24 * 365);
+  const std::chrono::nanoseconds wait = std::min(std::max(period, {}), kLongest);
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(wait);
+  timespec deadline;
+  deadline.tv_sec = now.tv_sec + static_cast<time_t>(seconds.count());
+  deadline.tv_nsec = now.tv_nsec + static_cast<long>((wait - seconds).count());
+  if (deadline.tv_nsec >= 1000000000L) {
+    deadline.tv_nsec -= 1000000000L;
+    ++deadline.tv_sec;
+  }
+  return deadline;
+}
+
+// Sleeps as an idle thread (already in the idle list) until a submitter hands it a job,
+// which is moved into `job` (true), or until the keep-alive period passes without one or the
+// runtime stops: then the thread has left the idle list and `lock` holds the pool's lock for
+// LeavePool (false).
+bool WaitForJob(PoolState& pool, PoolThread& self, PoolJob& job,
+                std::unique_lock<std::mutex>& lock) {
+  const timespec deadline = DeadlineAfter(pool.keep_alive);
+  if (!self.wake.Wait(&deadline)) {
+    lock.lock();
+    if (!self.wake.signalled()) {
+      // Idle for the whole keep-alive period.
+      pool.idle.erase(std::find(pool.idle.begin(), pool.idle.end(), &self));
+      return false;
+    }
+    lock.unlock();  // a job (or the stop) came in just as the period ended
+  }
+  if (!self.job.run) {  // signalled without a job: the runtime stops
+    lock.lock();
+    return false;
+  }
+  job = std::move(self.job);
+  self.job = PoolJob{};
+  return true;
+}
+
+void RunBlocking(PoolState& pool, PoolThread& self) {
   std::unique_lock lock(pool.mu);
+  // Started for a queued job; another thread that finished its job may have taken it first.
+  PoolJob job;
+  if (!pool.queue.empty()) {
+    job = std::move(pool.queue.front());
+    pool.queue.pop_front();
+  }
+  lock.unlock();
   while (true) {
+    if (job.run) job.run();
+    lock.lock();
+    PoolJob next;
     if (!pool.queue.empty()) {
-      PoolJob job = std::move(pool.queue.front());
+      next = std::move(pool.queue.front());
       pool.queue.pop_front();
-      lock.unlock();
-      job.run();
+    } else if (!pool.stopping) {
       // Count this thread as idle before telling the submitter that the job ended, so that
       // the submitter's next job comes back here instead of starting another thread.
-      lock.lock();
-      ++pool.idle;
-      lock.unlock();
-      if (job.done) job.done();
-      job = PoolJob{};  // release what it captured outside the lock
-      lock.lock();
-      --pool.idle;
-      continue;
+      self.wake.Reset();
+      pool.idle.push_back(&self);
     }
-    if (pool.stopping) break;
-    ++pool.idle;
-    const bool woken = pool.work_cv.wait_for(
-        lock, pool.keep_alive, [&] { return !pool.queue.empty() || pool.stopping; });
-    --pool.idle;
-    if (!woken) break;  // idle for the whole keep-alive period
+    const bool stop = !next.run && pool.stopping;
+    lock.unlock();
+    if (job.done) job.done();
+    job = std::move(next);  // releases what the finished job captured, outside the lock
+    if (job.run) continue;
+    if (stop) {
+      lock.lock();
+      break;
+    }
+    if (!WaitForJob(pool, self, job, lock)) break;
   }
   LeavePool(pool, lock);
 }
@@ -111,22 +308,38 @@ void* ThreadMain(void* arg) {
   if (start->role == Role::kWorker) {
     RunWorker(*pool);
   } else {
-    RunBlocking(*pool);
+    PoolThread self;
+    self.tid = gettid();
+    self.cpu = start->cpu;  // published to submitters by the pool's lock, with the idle list
+    RunBlocking(*pool, self);
   }
   return nullptr;
 }
 
 // Starts one detached thread; the caller holds pool->mu and has already counted the thread in
-// pool->threads. Returns 0 or the system's error number.
-int StartThread(const std::shared_ptr<PoolState>& pool, Role role) {
+// pool->threads. A pool thread given a CPU starts there (see KeepOnCpu). Returns 0 or the
+// system's error number.
+int StartThread(const std::shared_ptr<PoolState>& pool, Role role, int cpu = kCallersCpus) {
   pthread_attr_t attr;
   int rc = pthread_attr_init(&attr);
   if (rc != 0) return rc;
   pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
-  auto start = std::make_unique<ThreadStart>(ThreadStart{pool, role});
+  if (CpuFits(cpu)) {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(cpu, &set);
+    if (pthread_attr_setaffinity_np(&attr, sizeof set, &set) != 0) cpu = kCallersCpus;
+  } else {
+    cpu = kCallersCpus;  // it inherits its caller's CPUs
+  }
+  auto start = std::make_unique<ThreadStart>(ThreadStart{pool, role, cpu});
   pthread_t thread;
   rc = pthread_create(&thread, &attr, &ThreadMain, start.get());
   pthread_attr_destroy(&attr);
+  if (rc == EINVAL && cpu >= 0) {
+    // The CPU is not one this thread may use after all; start it where its caller may run.
+    return StartThread(pool, role, kCallersCpus);
+  }
   if (rc != 0) return rc;
   start.release();  // now owned by the thread
   // Named here as well, so that the name shows as soon as the thread exists, not only once it
@@ -156,16 +369,17 @@ class ScopedBlockOn {
 
 BlockOnContext* CurrentBlockOn() { return current_block_on; }
 
+std::mutex& BindingBuildGuard() { return binding_build_mu; }
+
 void SubmitToCurrent(BlockOnContext* context, std::function<void()> job,
                      std::function<void()> done) {
+  context->placement.BeforeHandOff();
   context->runtime->Submit(std::move(job), std::move(done));
 }
 
 void Wake(BlockOnContext* context, std::coroutine_handle<> handle) {
-  // Notify under the lock: once `ready` is seen, the context may go away with BlockOn.
-  std::lock_guard lock(context->mu);
   context->ready = handle;
-  context->cv.notify_one();
+  context->wake.Signal();
 }
 
 }  // namespace internal
@@ -181,6 +395,7 @@ std::size_t SaturatingAdd(std::size_t a, std::size_t b) {
 
 Runtime::Runtime(const RuntimeOptions& options)
     : worker_threads_(options.worker_threads),
+      fork_generation_(internal::fork_generation.load(std::memory_order_relaxed)),
       pool_(std::make_shared<internal::PoolState>(
           SaturatingAdd(options.worker_threads, options.max_blocking_threads),
           options.keep_alive)) {}
@@ -206,28 +421,49 @@ Result<std::unique_ptr<Runtime>, int> Runtime::Build(const RuntimeOptions& optio
 }
 
 Runtime::~Runtime() {
+  if (BuiltInAnotherProcess()) {
+    // The threads to wait for are the parent's; the pool's state is left alone (leaked).
+    if (poller_fd_ >= 0) close(poller_fd_);
+    return;
+  }
   {
     std::unique_lock lock(pool_->mu);
     pool_->stopping = true;
-    pool_->work_cv.notify_all();
+    for (internal::PoolThread* thread : pool_->idle) thread->wake.Signal();  // without a job
+    pool_->idle.clear();
     pool_->stop_cv.notify_all();
     pool_->exit_cv.wait(lock, [&] { return pool_->threads == 0; });
   }
   if (poller_fd_ >= 0) close(poller_fd_);
 }
 
+bool Runtime::BuiltInAnotherProcess() const {
+  return fork_generation_ != internal::fork_generation.load(std::memory_order_relaxed);
+}
+
 void Runtime::Submit(std::function<void()> job, std::function<void()> done) {
+  if (BuiltInAnotherProcess()) {
+    // Its pool threads stayed in the parent: a job handed to them would wait for ever.
+    RaiseFault("the runtime was built before this process was forked; use it in the parent");
+  }
+  const internal::BlockOnContext* context = internal::CurrentBlockOn();
+  const int cpu =
+      context != nullptr ? context->placement.PoolThreadCpu() : internal::kCallersCpus;
   internal::PoolState& pool = *pool_;
   std::unique_lock lock(pool.mu);
-  pool.queue.push_back(internal::PoolJob{std::move(job), std::move(done)});
-  // Each idle thread takes one queued job; wake one if there are enough of them.
-  if (pool.idle >= pool.queue.size()) {
-    pool.work_cv.notify_one();
+  if (!pool.idle.empty()) {
+    internal::PoolThread* thread = pool.idle.back();
+    pool.idle.pop_back();
+    thread->job = internal::PoolJob{std::move(job), std::move(done)};
+    internal::KeepOnCpu(*thread, cpu);
+    // Under the lock: until it has seen the signal, the thread cannot retire and go away.
+    thread->wake.Signal();
     return;
   }
+  pool.queue.push_back(internal::PoolJob{std::move(job), std::move(done)});
   if (pool.threads >= pool.cap) return;  // waits in the queue, in arrival order
   ++pool.threads;
-  const int rc = internal::StartThread(pool_, internal::Role::kBlocking);
+  const int rc = internal::StartThread(pool_, internal::Role::kBlocking, cpu);
   if (rc != 0) {
     // Waiting for a thread that may never free up could hang the caller; fail the call.
     --pool.threads;
@@ -239,7 +475,7 @@ void Runtime::Submit(std::function<void()> job, std::function<void()> done) {
 
 PoolStats Runtime::Stats() const {
   std::lock_guard lock(pool_->mu);
-  return PoolStats{pool_->threads, pool_->idle, pool_->queue.size()};
+  return PoolStats{pool_->threads, pool_->idle.size(), pool_->queue.size()};
 }
 
 void Runtime::Drive(std::coroutine_handle<> root) {
@@ -247,22 +483,20 @@ void Runtime::Drive(std::coroutine_handle<> root) {
   internal::ScopedBlockOn scope(&context);
   root.resume();
   while (!root.done()) {
-    std::coroutine_handle<> next;
-    {
-      std::unique_lock lock(context.mu);
-      context.cv.wait(lock, [&] { return static_cast<bool>(context.ready); });
-      next = std::exchange(context.ready, nullptr);
-    }
-    next.resume();
+    // Sleeps until the pool thread running the task's job signals its end: no time limit,
+    // no spinning.
+    context.wake.Wait(nullptr);
+    context.wake.Reset();
+    std::exchange(context.ready, nullptr).resume();
   }
 }
 
 Runtime& BindingRuntime() {
-  // Built once, never destroyed: the runtime lives until the process ends.
-  static constinit std::atomic<Runtime*> cell{nullptr};
-  static constinit std::mutex build_mu;
+  // Built once per process, never destroyed: the runtime lives until the process ends. A
+  // forked child finds the cell empty and builds its own (ForgetRuntimesInChild).
+  std::atomic<Runtime*>& cell = internal::binding_cell;
   if (Runtime* runtime = cell.load(std::memory_order_acquire)) return *runtime;
-  std::lock_guard lock(build_mu);
+  std::lock_guard lock(internal::binding_build_mu);
   if (Runtime* runtime = cell.load(std::memory_order_relaxed)) return *runtime;
   // A fault below unwinds through the guard and leaves the cell empty for the next caller.
   auto workers = ParseWorkerThreads(std::getenv(kWorkerThreadsVariable));

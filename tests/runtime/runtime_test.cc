@@ -3,13 +3,18 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
+#include <sched.h>
+#include <signal.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <stdlib.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <string>
 #include <thread>
@@ -235,6 +240,165 @@ TEST(Runtime, IdlePoolThreadServesTheNextJob) {
   EXPECT_EQ(runtime->Stats().threads, 2u);
 }
 
+// Runs `body` in a forked child and returns its exit code; a child that has not ended within
+// `limit` is killed and reported as "hung", so that a regression fails instead of stalling.
+std::string ExitOfChild(const std::function<int()>& body, std::chrono::seconds limit = 10s) {
+  const pid_t pid = fork();
+  if (pid < 0) return "fork failed";
+  if (pid == 0) {
+    int code = 90;
+    try {
+      code = body();
+    } catch (const Fault&) {
+      code = 91;
+    }
+    _exit(code);
+  }
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  int status = 0;
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      return "hung";
+    }
+    std::this_thread::sleep_for(2ms);
+  }
+  if (!WIFEXITED(status)) return "signal " + std::to_string(WTERMSIG(status));
+  return "exit " + std::to_string(WEXITSTATUS(status));
+}
+
+// Many callers on few pool threads, with keep-alive periods that end while jobs arrive: every
+// hand-off must reach its thread and every end its caller (a lost wake-up hangs the child),
+// and the pool must stay within its cap and settle back to its workers.
+TEST(Runtime, HandOffsUnderRacesLoseNoWakeUp) {
+  struct Case {
+    std::string name;
+    std::size_t max_blocking;
+    std::chrono::nanoseconds keep_alive;
+  };
+  const std::vector<Case> cases = {
+      {"threads kept", 3, 10s},
+      {"threads retiring as jobs arrive", 3, 50us},
+      {"keep-alive of zero", 2, 0ns},
+      {"one thread for all callers", 1, 10s},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(ExitOfChild([&] {
+                auto runtime = BuildRuntime(1, c.max_blocking, c.keep_alive);
+                std::atomic<int> wrong{0};
+                std::atomic<std::size_t> most_threads{0};
+                std::vector<std::thread> callers;
+                for (int t = 0; t < 6; ++t) {
+                  callers.emplace_back([&, t] {
+                    for (int i = 0; i < 2000; ++i) {
+                      if (runtime->BlockOn(AddOnPool(t, i)) != t + i) ++wrong;
+                      if (i % 256 == 0) {
+                        const std::size_t now = runtime->Stats().threads;
+                        std::size_t seen = most_threads.load();
+                        while (now > seen && !most_threads.compare_exchange_weak(seen, now)) {
+                        }
+                      }
+                    }
+                  });
+                }
+                for (auto& caller : callers) caller.join();
+                if (wrong != 0) return 1;
+                if (most_threads > 1 + c.max_blocking) return 2;
+                if (runtime->Stats().queued_jobs != 0) return 3;
+                runtime.reset();  // waits for every pool thread to end
+                return 0;
+              }),
+              "exit 0");
+  }
+}
+
+// In a series of jobs the pool thread follows its caller from CPU to CPU, so that each
+// hand-off stays on one CPU.
+TEST(Runtime, JobsRunOnTheCallersCpu) {
+  cpu_set_t allowed;
+  ASSERT_EQ(sched_getaffinity(0, sizeof allowed, &allowed), 0);
+  std::vector<int> cpus;
+  for (int cpu = 0; cpu < CPU_SETSIZE && cpus.size() < 3; ++cpu) {
+    if (CPU_ISSET(cpu, &allowed)) cpus.push_back(cpu);
+  }
+  if (cpus.size() < 2) GTEST_SKIP() << "needs two CPUs";
+  EXPECT_EQ(ExitOfChild([&] {
+              auto runtime = BuildRuntime(1);
+              auto cpu_of_job = []() -> Task<int> {
+                int last = -1;
+                for (int i = 0; i < 3; ++i) {
+                  auto cpu = co_await Blocking([] { return sched_getcpu(); });
+                  last = cpu.ok() ? *cpu : -1;
+                }
+                co_return last;
+              };
+              for (int round = 0; round < 2; ++round) {
+                for (int cpu : cpus) {
+                  cpu_set_t one;
+                  CPU_ZERO(&one);
+                  CPU_SET(cpu, &one);
+                  if (sched_setaffinity(0, sizeof one, &one) != 0) return 1;
+                  if (runtime->BlockOn(cpu_of_job()) != cpu) return 10 + cpu;
+                }
+              }
+              return runtime->Stats().threads == 2 ? 0 : 2;  // one pool thread served all
+            }),
+            "exit 0");
+}
+
+// BlockOn may hold its thread on one CPU while it hands jobs over; the thread must leave with
+// exactly the CPUs it came with, however the task ends.
+TEST(Runtime, BlockOnGivesTheCallerItsCpusBack) {
+  cpu_set_t allowed;
+  ASSERT_EQ(sched_getaffinity(0, sizeof allowed, &allowed), 0);
+  std::vector<int> cpus;
+  for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+    if (CPU_ISSET(cpu, &allowed)) cpus.push_back(cpu);
+  }
+  if (cpus.size() < 2) GTEST_SKIP() << "needs two CPUs";
+  auto runtime = BuildRuntime(1);
+  auto jobs = [](int count, bool fault_at_end) -> Task<int> {
+    int done = 0;
+    for (int i = 0; i < count; ++i) {
+      auto r = co_await Blocking([] { return 1; });
+      done += r.ok() ? *r : 0;
+    }
+    if (fault_at_end) RaiseFault("task fault");
+    co_return done;
+  };
+  cpu_set_t two;  // a mask of the caller's own, narrower than the process's
+  CPU_ZERO(&two);
+  CPU_SET(cpus[0], &two);
+  CPU_SET(cpus[1], &two);
+  struct Case {
+    std::string name;
+    const cpu_set_t* mask;
+    int jobs;
+    bool fault;
+  };
+  const std::vector<Case> cases = {
+      {"one job", &allowed, 1, false},         {"two jobs", &allowed, 2, false},
+      {"released once", &allowed, 65, false},  {"held again", &allowed, 200, false},
+      {"two CPUs of its own", &two, 200, false}, {"task faults", &allowed, 100, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_EQ(sched_setaffinity(0, sizeof *c.mask, c.mask), 0);
+    try {
+      EXPECT_EQ(runtime->BlockOn(jobs(c.jobs, c.fault)), c.jobs);
+      EXPECT_FALSE(c.fault);
+    } catch (const Fault& fault) {
+      EXPECT_TRUE(c.fault) << fault.message();
+    }
+    cpu_set_t after;
+    ASSERT_EQ(sched_getaffinity(0, sizeof after, &after), 0);
+    EXPECT_TRUE(CPU_EQUAL(&after, c.mask));
+  }
+  ASSERT_EQ(sched_setaffinity(0, sizeof allowed, &allowed), 0);
+}
+
 // The count once threads of earlier tests, which have left their pools, are gone from the OS.
 std::size_t SettledRuntimeThreadCount() {
   std::size_t count = CountRuntimeThreads();
@@ -377,6 +541,126 @@ TEST(BindingRuntime, ConcurrentFirstCallersShareOneRuntime) {
   for (auto& slot : seen) threads.emplace_back([&slot] { slot = &BindingRuntime(); });
   for (auto& t : threads) t.join();
   for (Runtime* r : seen) EXPECT_EQ(r, seen[0]);
+}
+
+// In the child: the process-wide runtime is a new one with its own workers and pool, and a job
+// runs on it. Exit codes name the first check that failed.
+int UseBindingRuntimeInChild(const Runtime* parents) {
+  Runtime& runtime = BindingRuntime();
+  if (runtime.BlockOn(AddOnPool(40, 2)) != 42) return 10;
+  // Only the forking thread came along: the runtime threads are the child's own two workers
+  // and one pool thread.
+  if (!Eventually([] { return CountRuntimeThreads() == 3; })) return 11;
+  if (&runtime == parents || runtime.worker_threads() != 2) return 12;
+  if (&BindingRuntime() != &runtime) return 13;
+  return 0;
+}
+
+TEST(BindingRuntime, ForkedChildBuildsItsOwnRuntime) {
+  setenv("TOKIO_WORKER_THREADS", "2", 1);
+  Runtime& parents = BindingRuntime();
+  // Another parent thread, parked at the moment of the fork inside what `enter` makes it do.
+  std::mutex mu;
+  std::condition_variable cv;
+  bool parked = false;   // guarded by mu
+  bool release = false;  // guarded by mu
+  std::thread busy;
+  const auto park = [&] {
+    std::unique_lock lock(mu);
+    parked = true;
+    cv.notify_all();
+    cv.wait(lock, [&] { return release; });
+  };
+  const auto start_busy = [&](std::function<void()> enter) {
+    return [&, enter] {
+      busy = std::thread(enter);
+      std::unique_lock lock(mu);
+      cv.wait(lock, [&] { return parked; });
+    };
+  };
+  const auto stop_busy = [&] {
+    {
+      std::lock_guard lock(mu);
+      release = true;
+      cv.notify_all();
+    }
+    busy.join();
+  };
+  struct Case {
+    std::string parent_state;
+    std::function<void()> before_fork;
+    std::function<void()> after_fork;
+  };
+  const std::vector<Case> cases = {
+      {"right after a job", [&] { parents.BlockOn(AddOnPool(1, 1)); }, nullptr},
+      {"pool thread idle",
+       [&] {
+         parents.BlockOn(AddOnPool(1, 1));
+         ASSERT_TRUE(Eventually([&] { return parents.Stats().idle_threads == 1; }));
+       },
+       nullptr},
+      {"another thread waiting for its job",
+       start_busy([&] {
+         auto task = [&]() -> Task<void> { co_await Blocking(park); };
+         parents.BlockOn(task());
+       }),
+       stop_busy},
+      {"another thread holding the build guard",
+       start_busy([&] {
+         std::unique_lock guard(internal::BindingBuildGuard());
+         park();
+       }),
+       stop_busy},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.parent_state);
+    parked = false;
+    release = false;
+    c.before_fork();
+    EXPECT_EQ(ExitOfChild([&] { return UseBindingRuntimeInChild(&parents); }), "exit 0");
+    if (c.after_fork) c.after_fork();
+    // The parent keeps its runtime and its threads.
+    EXPECT_EQ(&BindingRuntime(), &parents);
+    EXPECT_EQ(parents.BlockOn(AddOnPool(2, 3)), 5);
+  }
+  unsetenv("TOKIO_WORKER_THREADS");
+}
+
+TEST(Runtime, RuntimeOfTheParentFaultsInAForkedChild) {
+  auto runtime = BuildRuntime(1, 512, 20ms);
+  const std::vector<std::pair<std::string, std::function<void()>>> cases = {
+      {"right after a job", [&] { runtime->BlockOn(AddOnPool(1, 1)); }},
+      {"pool thread idle",
+       [&] {
+         runtime->BlockOn(AddOnPool(1, 1));
+         ASSERT_TRUE(Eventually([&] { return runtime->Stats().idle_threads == 1; }));
+       }},
+      {"after the keep-alive ended",
+       [&] {
+         runtime->BlockOn(AddOnPool(1, 1));
+         ASSERT_TRUE(Eventually([&] { return runtime->Stats().threads == 1; }));
+       }},
+  };
+  for (const auto& [parent_state, before_fork] : cases) {
+    SCOPED_TRACE(parent_state);
+    before_fork();
+    EXPECT_EQ(ExitOfChild([&] {
+                try {
+                  runtime->BlockOn(AddOnPool(1, 1));
+                  return 20;
+                } catch (const Fault& fault) {
+                  if (fault.message() !=
+                      "the runtime was built before this process was forked; use it in the "
+                      "parent") {
+                    return 21;
+                  }
+                }
+                runtime.reset();  // leaves the parent's threads alone instead of waiting
+                return 0;
+              }),
+              "exit 0");
+    EXPECT_EQ(runtime->BlockOn(AddOnPool(2, 3)), 5);
+  }
 }
 
 }  // namespace

@@ -7,8 +7,13 @@
 // starts is named "tokio-runtime-worker" (the system keeps the first 15 bytes).
 //
 // BlockOn runs a Task on the calling thread. When the task awaits Blocking(fn), fn runs on a
-// pool thread while the calling thread sleeps on a condition variable; the job's end wakes it
-// and the task resumes there. Pool threads run only the blocking calls handed to them.
+// pool thread while the calling thread sleeps in the kernel (no spinning); the job's end wakes
+// it and the task resumes there. Pool threads run only the blocking calls handed to them. An
+// idle pool thread is handed its job directly, and is kept on the CPU of the thread that hands
+// it over; while a task hands over a series of jobs, its calling thread is held on its CPU
+// too (let go now and then, so that the scheduler can move it off a busy CPU, and given back
+// the CPUs it was allowed when BlockOn returns). So a caller and its pool thread take turns on
+// one CPU instead of waking each other across CPUs.
 //
 //   qiv::runtime::Task<int> ReadSize(const std::string& path) {
 //     auto size = co_await qiv::runtime::Blocking([&] { return StatSize(path); });
@@ -17,16 +22,16 @@
 //   }
 //   int size = qiv::runtime::BindingRuntime().BlockOn(ReadSize(path));
 //
-// The process-wide runtime, BindingRuntime(), is built on first use and never shut down.
-// Runtime's member functions are thread-safe; BlockOn may be called from several threads at
-// once, each driving its own task.
+// The process-wide runtime, BindingRuntime(), is built on first use and never shut down; a
+// forked child builds its own. Runtime's member functions are thread-safe; BlockOn may be
+// called from several threads at once, each driving its own task.
 #ifndef QIV_RUNTIME_RUNTIME_H_
 #define QIV_RUNTIME_RUNTIME_H_
 
 #include <chrono>
-#include <condition_variable>
 #include <coroutine>
 #include <cstddef>
+#include <cstdint>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -107,10 +112,14 @@ class Runtime {
  private:
   explicit Runtime(const RuntimeOptions& options);
 
+  // True in a child forked after this runtime was built.
+  bool BuiltInAnotherProcess() const;
+
   // Resumes `root` and sleeps between the wake-ups of its blocking jobs until it is done.
   void Drive(std::coroutine_handle<> root);
 
   const std::size_t worker_threads_;
+  const std::uint64_t fork_generation_;
   std::shared_ptr<internal::PoolState> pool_;
   int poller_fd_ = -1;
 };
@@ -121,16 +130,17 @@ class Runtime {
 // leaves the runtime unbuilt, so the next call tries again (re-reading the variable):
 // "failed to start tokio runtime for qiv-protocol-py: Os { ... }" when the system refuses a
 // resource, or the worker-count fault of ParseWorkerThreads.
+//
+// Each process has its own: in a child forked after the runtime was built, the first call
+// builds a fresh runtime, as in a new process, and the parent's is never touched there (its
+// threads did not follow the fork, and its locks may have been held by them). A Runtime built
+// with Build() and used in such a child faults on its first pool job instead of hanging.
 Runtime& BindingRuntime();
 
 namespace internal {
 
-struct BlockOnContext {
-  Runtime* runtime;
-  std::mutex mu;
-  std::condition_variable cv;
-  std::coroutine_handle<> ready;  // guarded by mu
-};
+// The guard of BindingRuntime's one-time build; exposed for tests that fork while it is held.
+std::mutex& BindingBuildGuard();
 
 template <typename F>
 class BlockingAwaiter {
