@@ -13,6 +13,7 @@ Classes that the module does not have yet are left out of the script, with a pri
 """
 import json
 import os
+import signal
 import subprocess
 import sys
 import textwrap
@@ -257,11 +258,12 @@ def test_sixteen_threads_get_the_single_threaded_results(tmp_path, fast_switchin
 # the module's frames. The process must exit cleanly, every time.
 #
 # The interpreters 3.10 to 3.13 have a race of their own at exit: a daemon thread still waiting
-# for the lock when the interpreter state is freed at the very end may wake on freed memory
-# (seen on 3.10 in about 1 run of 300, and as often with threads that never end inside a
-# call of this module). The object below keeps the interpreter busy, holding the lock, for 20 ms while it
-# tears the main module down, so that every waiting thread has been ended by then; the threads
-# are still ended inside the module's calls, as before.
+# for the lock when the interpreter state is freed at the very end may wake on freed memory. The
+# object below keeps the interpreter busy, holding the lock, for 20 ms while it tears the main
+# module down, so that most waiting threads have been ended by then; the threads are still
+# ended inside the module's calls, as before. That is enough on 3.11 to 3.13; 3.10 still
+# crashes now and then, also with threads that never call into this module (its take_gil
+# touching the freed state), which interpreter_exit_race_only below allows for.
 DAEMON_EXIT_CHILD = textwrap.dedent(
     """
     import threading, time
@@ -288,18 +290,36 @@ DAEMON_EXIT_CHILD = textwrap.dedent(
 )
 
 
+def interpreter_exit_race_only(code, err):
+    """Whether a child's end is the one way 3.10 itself crashes at exit, whatever the threads
+    did: a segmentation fault with nothing printed (a fault of this module that the forced
+    unwind met would print "FATAL: exception not rethrown" and abort). On 3.10 that crash was
+    seen in 1 to 5 runs of 100, also with threads that never call into this module, more often
+    on a loaded machine; a run that ends so is made again."""
+    return sys.version_info < (3, 11) and code == -signal.SIGSEGV and not err.strip()
+
+
 def test_daemon_threads_inside_calls_let_the_interpreter_exit():
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
     if os.environ.get("QIV_SANITIZED") == "1":
         # What the ended threads held is left unreleased on purpose, at exit.
         env["ASAN_OPTIONS"] = env.get("ASAN_OPTIONS", "") + ":detect_leaks=0"
     script = f"ENVELOPE = {ENVELOPE!r}\n" + DAEMON_EXIT_CHILD
-    children = [subprocess.Popen([sys.executable, "-c", script], env=env, text=True,
-                                 stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-                for _ in range(20)]
-    try:
-        ends = [(child.communicate(timeout=120)[1], child.returncode) for child in children]
-    finally:
-        for child in children:
-            child.kill()
+
+    def run_children(count):
+        children = [subprocess.Popen([sys.executable, "-c", script], env=env, text=True,
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+                    for _ in range(count)]
+        try:
+            return [(child.communicate(timeout=120)[1], child.returncode) for child in children]
+        finally:
+            for child in children:
+                child.kill()
+
+    ends = run_children(20)
+    for _ in range(3):  # a run that met only the interpreter's own race gets up to 3 more tries
+        again = [end for end in ends if interpreter_exit_race_only(end[1], end[0])]
+        if not again:
+            break
+        ends = [end for end in ends if end not in again] + run_children(len(again))
     assert [code for _, code in ends] == [0] * 20, [err[-1000:] for err, code in ends if code]
