@@ -13,6 +13,7 @@
 #include "machinery/convert.h"
 #include "machinery/entry.h"
 #include "machinery/error.h"
+#include "machinery/interpreter_lock.h"
 #include "machinery/py_ref.h"
 #include "module_members.h"
 
@@ -78,12 +79,8 @@ PyResult<PyRef> CreateModule() {
   if (PyObject* cached = g_module.load()) return PyRef::Borrow(cached);
   std::unique_lock<std::mutex> lock(g_module_mu, std::defer_lock);
   // A thread that imports while another is creating the module waits here without the
-  // interpreter lock, so the creating thread can finish. Plain calls, not a scope guard: the
-  // interpreter may end this thread (a daemon thread at exit) inside PyEval_RestoreThread, and
-  // that unwind must not pass through a destructor, which cannot throw.
-  PyThreadState* state = PyEval_SaveThread();
-  lock.lock();
-  PyEval_RestoreThread(state);
+  // interpreter lock, so the creating thread can finish.
+  LockWithoutInterpreterLock(lock);
   if (PyObject* cached = g_module.load()) return PyRef::Borrow(cached);
 
   PyRef module = PyRef::Steal(PyModule_Create2(&g_module_def, 3));

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "machinery/interpreter_lock.h"
 #include "machinery/record_json.h"
 #include "module_members.h"
 #include "protocol_address_class.h"
@@ -56,12 +57,9 @@ PyResult<const DatetimeApi*> GetDatetimeApi() {
   if (t_looking_up_datetime) return LookUpDatetimeApi();
 
   // The import may give the interpreter lock up, letting another thread arrive here: wait for
-  // the lookup in progress with the interpreter lock released, so that it can finish. The
-  // lock object also lets the mutex go when the thread is ended while taking the interpreter
-  // lock back at exit.
-  PyThreadState* saved = PyEval_SaveThread();
-  std::unique_lock<std::mutex> hold(g_datetime_lookup_mu);
-  PyEval_RestoreThread(saved);
+  // the lookup in progress with the interpreter lock released, so that it can finish.
+  std::unique_lock<std::mutex> hold(g_datetime_lookup_mu, std::defer_lock);
+  LockWithoutInterpreterLock(hold);
   if (const DatetimeApi* api = g_datetime_api.load(std::memory_order_acquire)) return api;
 
   struct Marker {
