@@ -29,7 +29,10 @@ from setuptools.errors import PlatformError
 try:  # setuptools 70.1 and later carry bdist_wheel; before, the wheel package does
     from setuptools.command.bdist_wheel import bdist_wheel
 except ImportError:
-    from wheel.bdist_wheel import bdist_wheel
+    try:
+        from wheel.bdist_wheel import bdist_wheel
+    except ImportError:  # metadata alone (egg_info) needs neither; a wheel build stops
+        bdist_wheel = None
 
 ROOT = pathlib.Path(__file__).resolve().parent
 MODULE = "qiv_protocol"
@@ -115,15 +118,22 @@ class EggInfo(egg_info):
         super().finalize_options()
 
 
-class BdistWheel(bdist_wheel):
-    """Tags the wheel manylinux_2_34 when the module in it was built self-contained; any other
-    build keeps the builder's own platform tag (linux_<arch>), which promises nothing."""
+commands = {"build_ext": CMakeBuild, "egg_info": EggInfo}
 
-    def get_tag(self):
-        impl, abi, plat = super().get_tag()
-        if getattr(self.distribution, "qiv_self_contained", False) and plat.startswith("linux_"):
-            plat = f"{MANYLINUX}_{plat[len('linux_'):]}"
-        return impl, abi, plat
+if bdist_wheel is not None:
+    class BdistWheel(bdist_wheel):
+        """Tags the wheel manylinux_2_34 when the module in it was built self-contained; any
+        other build keeps the builder's own platform tag (linux_<arch>), which promises
+        nothing."""
+
+        def get_tag(self):
+            impl, abi, plat = super().get_tag()
+            if (getattr(self.distribution, "qiv_self_contained", False)
+                    and plat.startswith("linux_")):
+                plat = f"{MANYLINUX}_{plat[len('linux_'):]}"
+            return impl, abi, plat
+
+    commands["bdist_wheel"] = BdistWheel
 
 
 setup(
@@ -134,7 +144,7 @@ setup(
     package_data={"qiv_protocol-stubs": ["__init__.pyi"]},
     include_package_data=False,
     ext_modules=[Extension(MODULE, sources=[], py_limited_api=True)],
-    cmdclass={"build_ext": CMakeBuild, "egg_info": EggInfo, "bdist_wheel": BdistWheel},
+    cmdclass=commands,
     options={"bdist_wheel": {"py_limited_api": "cp310"},
              # setuptools' own staging stays out of the CMake tree in build/.
              "build": {"build_base": "build/wheel/setuptools"},
