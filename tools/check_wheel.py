@@ -14,7 +14,8 @@ Opens the wheel (a zip) and checks:
 - the licence texts of what the module links in are in its .dist-info.
 
 Each failed check prints one line naming the library, symbol, version, tag or file at fault;
-any failure exits 1, an unreadable wheel 2. Needs pyelftools (Debian: python3-pyelftools).
+any failure exits 1, an unreadable wheel or a missing pyelftools 2. Needs pyelftools
+(Debian: python3-pyelftools).
 """
 import email.parser
 import io
@@ -27,7 +28,9 @@ try:
     from elftools.common.exceptions import ELFError
     from elftools.elf.elffile import ELFFile
 except ImportError:
-    sys.exit("check_wheel.py needs pyelftools (Debian: apt-get install python3-pyelftools)")
+    print("check_wheel.py needs pyelftools (Debian: apt-get install python3-pyelftools)",
+          file=sys.stderr)
+    sys.exit(2)
 
 POLICY = "manylinux_2_34"
 PLATFORM = f"{POLICY}_x86_64"
