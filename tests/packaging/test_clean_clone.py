@@ -14,8 +14,8 @@ ROOT = pathlib.Path(__file__).resolve().parents[2]
 WHEELS = pathlib.Path("/usr/share/python-wheels")
 WHEEL_NAME = "qiv_protocol-0.1.0-cp310-abi3-manylinux_2_34_x86_64.whl"
 
-# Build output, caches and VCS data of a working tree; a clean clone has none of them.
-SKIPPED_AT_ROOT = ("build", "dist", ".git")
+# Build output, venvs, caches and VCS data of a working tree; a clean clone has none of them.
+SKIPPED_AT_ROOT = ("dist", ".git", "v")  # and build*
 SKIPPED_ANYWHERE = ("__pycache__", ".pytest_cache", ".mypy_cache", "node_modules")
 
 
@@ -24,7 +24,7 @@ def clean_copy(destination):
         at_root = pathlib.Path(directory) == ROOT
         return [n for n in names
                 if n in SKIPPED_ANYWHERE or n.endswith((".egg-info", ".whl"))
-                or (at_root and n.startswith(SKIPPED_AT_ROOT))]
+                or (at_root and (n in SKIPPED_AT_ROOT or n.startswith("build")))]
     shutil.copytree(ROOT, destination, ignore=ignore, symlinks=True)
     return destination
 
