@@ -236,9 +236,12 @@ def test_drop_item_of_a_missing_queue_or_file(tmp_path):
     assert sorted(os.listdir(tmp_path)) == ["keep.json"]
 
 
-def test_drop_item_of_an_id_that_sanitises_to_nothing(tmp_path):
+# A push never writes ".json", but an older writer may have left one behind: dropping any id
+# that keeps no character removes it.
+@pytest.mark.parametrize("queue_id", ["", "\u00e9/.."])
+def test_drop_item_of_an_id_that_sanitises_to_nothing(tmp_path, queue_id):
     (tmp_path / ".json").write_text("{}")
-    EnvelopeQueue(str(tmp_path)).drop_item("\u00e9/..")
+    EnvelopeQueue(str(tmp_path)).drop_item(queue_id)
     assert os.listdir(tmp_path) == []
 
 
@@ -379,20 +382,46 @@ def test_push_keeps_every_field_and_takes_any_pair_class(tmp_path):
         ("a.b", "ab.json"),
         ("../x", "x.json"),
         ("caf\u00e9 1", "caf1.json"),
-        ("", ".json"),
-        ("\u00e9", ".json"),
+        ("\u00e9-", "-.json"),
     ],
 )
 def test_file_names_keep_only_safe_characters(tmp_path, exchange_id, file_name):
     q = EnvelopeQueue(str(tmp_path))
     q.push("routing", envelope(exchange_id))
     assert os.listdir(tmp_path) == [file_name]
-    items = q.list()
-    if file_name == ".json":
-        assert items == []  # a name without a stem is never listed
-    else:
-        assert [i.queue_id for i in items] == [exchange_id]
+    assert [i.queue_id for i in q.list()] == [exchange_id]
     q.drop_item(exchange_id)
+    assert os.listdir(tmp_path) == []
+
+
+UNUSABLE_ID_NEEDS = (
+    ' has no character usable in a file name: a queue id needs at least one ASCII letter, '
+    'digit, "-" or "_"'
+)
+
+
+# Such an id would give the file ".json", which no listing returns and every such push
+# overwrites: the push is refused before the disk is touched.
+@pytest.mark.parametrize(
+    "exchange_id, shown",
+    [
+        ("", '""'),
+        ("...", '"..."'),
+        ("\u00e9", '"\u00e9"'),
+        ("/", '"/"'),
+        ("\uff21\uff22", '"\uff21\uff22"'),  # full-width letters are not ASCII
+        ("\x01\n\u00a0\"", '"\\u{1}\\n\\u{a0}\\""'),
+        ("\u0301", '"\\u{301}"'),  # a combining mark alone
+    ],
+)
+def test_push_refuses_an_id_without_a_usable_character(tmp_path, exchange_id, shown):
+    missing = EnvelopeQueue(str(tmp_path / "a" / "q"))
+    existing = EnvelopeQueue(str(tmp_path))
+    for q in (missing, existing):
+        with pytest.raises(ValueError) as info:
+            q.push("routing", envelope(exchange_id))
+        assert type(info.value) is ValueError
+        assert str(info.value) == "queue id " + shown + UNUSABLE_ID_NEEDS
     assert os.listdir(tmp_path) == []
 
 

@@ -60,9 +60,15 @@ std::string PathDisplay(std::string_view path) {
 }
 
 Error QueueErrorToException(const envelope::QueueError& error) {
-  if (error.kind() == envelope::QueueError::Kind::kIo) {
-    return Error::OSError("queue I/O error at " + PathDisplay(error.path()) + ": " +
-                          error.io_error().ToString());
+  using Kind = envelope::QueueError::Kind;
+  switch (error.kind()) {
+    case Kind::kIo:
+      return Error::OSError("queue I/O error at " + PathDisplay(error.path()) + ": " +
+                            error.io_error().ToString());
+    case Kind::kUnusableId:
+      return Error::ValueError(error.ErrorText());
+    case Kind::kJson:
+      break;
   }
   return Error::ValueError("queue JSON error: " + error.json_message());
 }

@@ -76,6 +76,13 @@ class TemporaryGuard {
   bool released_ = false;
 };
 
+// An id that keeps no character would be written to ".json": listing never returns that file
+// and every such push would overwrite it, so the item would be lost while the push succeeded.
+Result<void, QueueError> CheckUsableId(std::string_view queue_id) {
+  if (SanitizeQueueId(queue_id).empty()) return Err(QueueError::UnusableId(std::string(queue_id)));
+  return {};
+}
+
 }  // namespace
 
 std::string SanitizeQueueId(std::string_view queue_id) {
@@ -188,6 +195,7 @@ Result<void, IoError> EnvelopeQueue::WriteNamed(std::string_view file_name,
 
 Task<Result<void, QueueError>> EnvelopeQueue::WriteItem(std::string_view queue_id,
                                                         std::string bytes) const {
+  if (auto usable = CheckUsableId(queue_id); !usable.ok()) co_return usable;
   const std::string file_name = SanitizeQueueId(queue_id) + ".json";
   const std::string path = AppendPathComponent(dir_, file_name);
   auto written =
@@ -199,6 +207,8 @@ Task<Result<void, QueueError>> EnvelopeQueue::WriteItem(std::string_view queue_i
 
 Task<Result<void, QueueError>> EnvelopeQueue::PushBytes(std::string_view queue_id,
                                                         std::string bytes) const {
+  // Before the directory step: a refused push leaves no trace on disk.
+  if (auto usable = CheckUsableId(queue_id); !usable.ok()) co_return usable;
   auto ensured = co_await EnsureDir();
   if (!ensured.ok()) co_return ensured;
   co_return co_await WriteItem(queue_id, std::move(bytes));
@@ -206,6 +216,7 @@ Task<Result<void, QueueError>> EnvelopeQueue::PushBytes(std::string_view queue_i
 
 Task<Result<void, QueueError>> EnvelopeQueue::Push(std::string_view pair_class,
                                                    const SignedEnvelope& envelope) const {
+  if (auto usable = CheckUsableId(envelope.exchange_id()); !usable.ok()) co_return usable;
   auto ensured = co_await EnsureDir();
   if (!ensured.ok()) co_return ensured;
   const QueuedItem item = QueuedItem::ForPush(pair_class, envelope);

@@ -40,7 +40,8 @@
 namespace qiv::envelope {
 
 // The characters of `queue_id` that are ASCII letters, digits, "-" or "_", in order; all
-// others are dropped ("a/b" and "a.b" both give "ab"; "" and "é" give "").
+// others are dropped ("a/b" and "a.b" both give "ab"; "" and "é" give "", which a push
+// refuses).
 std::string SanitizeQueueId(std::string_view queue_id);
 
 // `path` followed by `component`, with a "/" between them only when `path` is not empty and
@@ -82,12 +83,14 @@ class EnvelopeQueue {
   runtime::Task<Result<void, QueueError>> EnsureDir() const;
 
   // Writes `bytes` as the item file of `queue_id`, replacing any earlier one, as one pool job.
-  // Failure at any step: QueueError::Io with the item path; the earlier file stays (except
-  // after a failed sync that follows the rename, when the new file is already in place).
+  // An id that keeps no character after sanitising is refused first with
+  // QueueError::UnusableId(queue_id), nothing done. Failure at any step: QueueError::Io with
+  // the item path; the earlier file stays (except after a failed sync that follows the rename,
+  // when the new file is already in place).
   runtime::Task<Result<void, QueueError>> WriteItem(std::string_view queue_id,
                                                      std::string bytes) const;
 
-  // EnsureDir(), then WriteItem(queue_id, bytes).
+  // EnsureDir(), then WriteItem(queue_id, bytes); an unusable id is refused before EnsureDir().
   runtime::Task<Result<void, QueueError>> PushBytes(std::string_view queue_id,
                                                      std::string bytes) const;
 
@@ -107,7 +110,9 @@ class EnvelopeQueue {
   // Spills `envelope` under `pair_class`: EnsureDir(), then writes the item
   // QueuedItem::ForPush(pair_class, envelope) as the file of the envelope's exchange_id,
   // replacing any earlier one. Both arguments are borrowed until the task ends; the item
-  // copies what it keeps. Failures: those of EnsureDir() and WriteItem().
+  // copies what it keeps. An exchange_id that keeps no character after sanitising ("", "...",
+  // "\xc3\xa9") is refused with QueueError::UnusableId before anything on disk is looked at:
+  // its file, ".json", would never be listed. Failures: those of EnsureDir() and WriteItem().
   runtime::Task<Result<void, QueueError>> Push(std::string_view pair_class,
                                                 const SignedEnvelope& envelope) const;
 
