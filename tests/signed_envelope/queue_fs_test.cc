@@ -39,7 +39,7 @@
 // they do when a signal arrives during a blocking call.
 namespace interrupt {
 
-enum class Call { kNone, kOpen, kStat, kMkdir, kFchmod, kFsync, kLinkat, kRename, kUnlink };
+enum class Call { kNone, kOpen, kStat, kLstat, kMkdir, kFchmod, kFsync, kLinkat, kRename, kUnlink };
 
 std::atomic<Call> armed{Call::kNone};
 std::atomic<int> remaining{0};
@@ -89,6 +89,11 @@ int stat(const char* path, struct stat* st) noexcept {
   static auto* real = interrupt::Real<int(const char*, struct stat*)>("stat");
   return real(path, st);
 }
+int lstat(const char* path, struct stat* st) noexcept {
+  if (interrupt::Next(interrupt::Call::kLstat)) return -1;
+  static auto* real = interrupt::Real<int(const char*, struct stat*)>("lstat");
+  return real(path, st);
+}
 int mkdir(const char* path, mode_t mode) noexcept {
   if (interrupt::Next(interrupt::Call::kMkdir)) return -1;
   static auto* real = interrupt::Real<int(const char*, mode_t)>("mkdir");
@@ -127,6 +132,7 @@ namespace {
 
 enum class Step {
   kStat,
+  kStatNoFollow,
   kCreateDirAll,
   kOpenDirectory,
   kReadDirectory,
@@ -163,6 +169,12 @@ class FaultInjectionFileSystem final : public FileSystem {
     std::lock_guard lock(mu_);
     faults_.insert_or_assign(step, Fault{IoError::JobFailed(), 1, true});
   }
+  // Every later call of `step` first runs `action` with the call's path, as another process
+  // would act just before the call.
+  void Before(Step step, std::function<void(const std::string&)> action) {
+    std::lock_guard lock(mu_);
+    actions_.insert_or_assign(step, std::move(action));
+  }
   std::vector<Call> calls() const {
     std::lock_guard lock(mu_);
     return calls_;
@@ -184,6 +196,12 @@ class FaultInjectionFileSystem final : public FileSystem {
 
   // Returns the injected error for this call of `step`, if any.
   std::optional<IoError> Enter(Step step, std::string path = {}) {
+    std::function<void(const std::string&)> action;
+    {
+      std::lock_guard lock(mu_);
+      if (auto it = actions_.find(step); it != actions_.end()) action = it->second;
+    }
+    if (action) action(path);
     std::lock_guard lock(mu_);
     calls_.push_back(Call{step, std::this_thread::get_id(), std::move(path)});
     auto it = faults_.find(step);
@@ -197,6 +215,10 @@ class FaultInjectionFileSystem final : public FileSystem {
     if (auto e = Enter(Step::kStat)) return Err(*e);
     return base_.Stat(path);
   }
+  Result<void, IoError> StatNoFollow(const std::string& path) override {
+    if (auto e = Enter(Step::kStatNoFollow, path)) return Err(*e);
+    return base_.StatNoFollow(path);
+  }
   Result<std::vector<std::string>, IoError> CreateDirAll(const std::string& path) override {
     if (auto e = Enter(Step::kCreateDirAll)) return Err(*e);
     return base_.CreateDirAll(path);
@@ -209,7 +231,7 @@ class FaultInjectionFileSystem final : public FileSystem {
     return std::unique_ptr<DirectoryReader>(new Reader(this, std::move(*reader)));
   }
   Result<std::string, IoError> ReadFile(const std::string& path) override {
-    if (auto e = Enter(Step::kReadFile)) return Err(*e);
+    if (auto e = Enter(Step::kReadFile, path)) return Err(*e);
     return base_.ReadFile(path);
   }
   Result<std::unique_ptr<WritableFile>, IoError> CreateExclusive(
@@ -230,7 +252,7 @@ class FaultInjectionFileSystem final : public FileSystem {
     return base_.Rename(from, to);
   }
   Result<void, IoError> RemoveFile(const std::string& path) override {
-    if (auto e = Enter(Step::kRemoveFile)) return Err(*e);
+    if (auto e = Enter(Step::kRemoveFile, path)) return Err(*e);
     return base_.RemoveFile(path);
   }
   Result<void, IoError> SyncDirectory(const std::string& path) override {
@@ -295,8 +317,9 @@ class FaultInjectionFileSystem final : public FileSystem {
 
   FileSystem& base_ = FileSystem::Default();
   mutable std::mutex mu_;
-  std::map<Step, Fault> faults_;  // guarded by mu_
-  std::vector<Call> calls_;       // guarded by mu_
+  std::map<Step, Fault> faults_;                                         // guarded by mu_
+  std::map<Step, std::function<void(const std::string&)>> actions_;     // guarded by mu_
+  std::vector<Call> calls_;                                              // guarded by mu_
 };
 
 std::string ReadWhole(const std::string& path) {
@@ -748,6 +771,37 @@ TEST_F(QueueFsTest, InterruptedSystemCallsAreMadeAgain) {
   }
 }
 
+// The status check that does not follow links tells a vanished entry from one that is still
+// there, a dangling symbolic link included, and is made again when a signal interrupts it.
+TEST_F(QueueFsTest, StatusWithoutFollowingLinksSeesTheEntryItself) {
+  struct Case {
+    const char* label;
+    std::string path;  // relative to root_
+    int interruptions;
+    std::string outcome;
+  };
+  const std::vector<Case> cases = {
+      {"file", "file", 0, "ok"},
+      {"dangling link", "dangling", 0, "ok"},
+      {"missing", "missing", 0, IoError::FromErrno(ENOENT).ToString()},
+      {"under a file", "file/x", 0, IoError::FromErrno(ENOTDIR).ToString()},
+      {"nul", std::string("fi\0le", 5), 0, IoError::NulInPath().ToString()},
+      {"interrupted", "dangling", 3, "ok"},
+      {"interrupted, missing", "missing", 3, IoError::FromErrno(ENOENT).ToString()},
+  };
+  WriteWhole(Path("file"), "x");
+  ASSERT_EQ(symlink(Path("nowhere").c_str(), Path("dangling").c_str()), 0);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    interrupt::Arm(interrupt::Call::kLstat, c.interruptions);
+    const auto status = FileSystem::Default().StatNoFollow(Path(c.path));
+    const int injected = interrupt::injected.load();
+    interrupt::Arm(interrupt::Call::kNone, 0);
+    EXPECT_EQ(status.ok() ? "ok" : status.error().ToString(), c.outcome);
+    EXPECT_EQ(injected, c.interruptions);
+  }
+}
+
 TEST_F(QueueFsTest, ListReadsDirectoriesOfManyChunks) {
   const EnvelopeQueue queue(root_);
   std::vector<std::string> expected;
@@ -889,23 +943,123 @@ TEST_F(QueueFsTest, PushRefusesAnIdWithoutAUsableCharacter) {
   }
 }
 
+// Another drain may remove an item file between the directory read and the file's read. An
+// entry that is gone by then is skipped; any other failure to read an item fails the list as
+// it always did, a dangling symbolic link included: its entry is still there.
+TEST_F(QueueFsTest, ListSkipsOnlyAnEntryThatIsGone) {
+  struct Case {
+    const char* label;
+    std::function<void(FaultInjectionFileSystem&)> arrange;  // b.json may be replaced first
+    std::string outcome;  // "ok: <names>" or "<path relative to root_>: <error>"
+  };
+  const auto remove_b_first = [](FaultInjectionFileSystem& fs) {
+    fs.Before(Step::kReadFile, [](const std::string& path) {
+      if (path.ends_with("/b.json")) unlink(path.c_str());
+    });
+  };
+  const std::vector<Case> cases = {
+      {"removed before its read", remove_b_first, "ok: a.json c.json"},
+      {"dangling link",
+       [this](FaultInjectionFileSystem&) {
+         unlink(Path("b.json").c_str());
+         ASSERT_EQ(symlink(Path("nowhere").c_str(), Path("b.json").c_str()), 0);
+       },
+       "b.json: " + IoError::FromErrno(ENOENT).ToString()},
+      {"sub-directory",
+       [this](FaultInjectionFileSystem&) {
+         unlink(Path("b.json").c_str());
+         ASSERT_EQ(mkdir(Path("b.json").c_str(), 0777), 0);
+       },
+       "b.json: " + IoError::FromErrno(EISDIR).ToString()},
+      {"not readable",
+       [](FaultInjectionFileSystem& fs) { fs.FailAt(Step::kReadFile, IoError::FromErrno(EACCES)); },
+       "a.json: " + IoError::FromErrno(EACCES).ToString()},
+      {"read says gone, entry still there",
+       [](FaultInjectionFileSystem& fs) { fs.FailAt(Step::kReadFile, IoError::FromErrno(ENOENT)); },
+       "a.json: " + IoError::FromErrno(ENOENT).ToString()},
+      {"entry status unknown",
+       [](FaultInjectionFileSystem& fs) {
+         fs.FailAt(Step::kReadFile, IoError::FromErrno(EIO));
+         fs.FailAt(Step::kStatNoFollow, IoError::FromErrno(EACCES));
+       },
+       "a.json: " + IoError::FromErrno(EIO).ToString()},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    for (const char* name : {"a.json", "b.json", "c.json"}) WriteWhole(Path(name), name);
+    FaultInjectionFileSystem fs;
+    c.arrange(fs);
+    auto listed = Run(EnvelopeQueue(root_, fs).ListItemFiles());
+    std::string outcome;
+    if (listed.ok()) {
+      outcome = "ok:";
+      for (const std::string& name : Names(*listed)) outcome += " " + name;
+    } else {
+      outcome = listed.error().path().substr(root_.size() + 1) + ": " + listed.error().ErrorText();
+    }
+    EXPECT_EQ(outcome, c.outcome);
+    ASSERT_EQ(std::system(("rm -rf '" + root_ + "'/*").c_str()), 0);
+  }
+}
+
+// Another drain may remove the item file between the status check and the removal: the item
+// is gone, which is all that dropping it promises. Other failures to remove it still fail.
+TEST_F(QueueFsTest, DropSucceedsWhenTheItemIsAlreadyGone) {
+  struct Case {
+    const char* label;
+    std::function<void(FaultInjectionFileSystem&)> arrange;
+    std::string outcome;
+  };
+  const std::vector<Case> cases = {
+      {"removed before the removal",
+       [](FaultInjectionFileSystem& fs) {
+         fs.Before(Step::kRemoveFile, [](const std::string& path) { unlink(path.c_str()); });
+       },
+       "ok"},
+      {"not permitted",
+       [](FaultInjectionFileSystem& fs) { fs.FailAt(Step::kRemoveFile, IoError::FromErrno(EACCES)); },
+       "e1.json: " + IoError::FromErrno(EACCES).ToString()},
+      {"read-only file system",
+       [](FaultInjectionFileSystem& fs) { fs.FailAt(Step::kRemoveFile, IoError::FromErrno(EROFS)); },
+       "e1.json: " + IoError::FromErrno(EROFS).ToString()},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    WriteWhole(Path("e1.json"), "x");
+    FaultInjectionFileSystem fs;
+    c.arrange(fs);
+    auto dropped = Run(EnvelopeQueue(root_, fs).DropItem("e1"));
+    EXPECT_EQ(dropped.ok() ? "ok"
+                           : dropped.error().path().substr(root_.size() + 1) + ": " +
+                                 dropped.error().ErrorText(),
+              c.outcome);
+    EXPECT_EQ(fs.CountOf(Step::kRemoveFile), 1);
+  }
+}
+
 TEST_F(QueueFsTest, StatusChecksRunInlineAndEveryOtherStepOnThePool) {
   FaultInjectionFileSystem fs;
   const EnvelopeQueue queue(Path("q"), fs);
   ASSERT_TRUE(Run(queue.PushBytes("e1", "x")).ok());
+  ASSERT_TRUE(Run(queue.PushBytes("e2", "x")).ok());
+  // e2.json vanishes before its read, so the listing checks whether its entry is gone.
+  fs.Before(Step::kReadFile, [](const std::string& path) {
+    if (path.ends_with("/e2.json")) unlink(path.c_str());
+  });
   ASSERT_TRUE(Run(queue.ListItemFiles()).ok());
   ASSERT_TRUE(Run(queue.DropItem("e1")).ok());
   const auto caller = std::this_thread::get_id();
   int inline_stats = 0;
   for (const auto& call : fs.calls()) {
-    if (call.step == Step::kStat) {
+    if (call.step == Step::kStat || call.step == Step::kStatNoFollow) {
       EXPECT_EQ(call.thread, caller);
       ++inline_stats;
     } else {
       EXPECT_NE(call.thread, caller) << static_cast<int>(call.step);
     }
   }
-  EXPECT_EQ(inline_stats, 3);  // push's directory, list's directory, drop's item
+  // Two pushes' directory, list's directory and vanished entry, drop's item.
+  EXPECT_EQ(inline_stats, 5);
 }
 
 TEST_F(QueueFsTest, FailedWriteLeavesTheEarlierItemAndNoTemporaryFile) {

@@ -258,7 +258,14 @@ Task<Result<void, QueueError>> EnvelopeQueue::VisitItemFiles(ItemFileVisitor vis
     std::string path = AppendPathComponent(dir_, name);
     auto bytes = co_await Blocking([&] { return fs_->ReadFile(path); });
     if (!bytes.ok()) co_return Err(QueueError::Io(path, IoError::JobFailed()));
-    if (!bytes->ok()) co_return Err(QueueError::Io(path, bytes->error()));
+    if (!bytes->ok()) {
+      // Another drain may have removed the item since the directory was read: an entry that
+      // is gone is no longer part of the queue. Any other failure, a dangling symbolic link
+      // among them (its entry is still there), fails the listing as before.
+      const auto entry = fs_->StatNoFollow(path);
+      if (!entry.ok() && entry.error() == IoError::FromErrno(ENOENT)) continue;
+      co_return Err(QueueError::Io(path, bytes->error()));
+    }
     auto visited = visit(ItemFile{std::move(name), std::move(path), std::move(**bytes)});
     if (!visited.ok()) co_return visited;
   }
@@ -293,7 +300,11 @@ Task<Result<void, QueueError>> EnvelopeQueue::DropItem(std::string_view queue_id
   if (!fs_->Stat(path).ok()) co_return Result<void, QueueError>();
   auto removed = co_await Blocking([&] { return fs_->RemoveFile(path); });
   if (!removed.ok()) co_return Err(QueueError::Io(path, IoError::JobFailed()));
-  if (!removed->ok()) co_return Err(QueueError::Io(path, removed->error()));
+  // Another drain may have removed the entry since the status check: the item is gone, which
+  // is all that dropping it promises.
+  if (!removed->ok() && removed->error() != IoError::FromErrno(ENOENT)) {
+    co_return Err(QueueError::Io(path, removed->error()));
+  }
   co_return Result<void, QueueError>();
 }
 

@@ -100,8 +100,11 @@ class EnvelopeQueue {
   // Lists the item files in byte order of their names and hands each one to `visit` right
   // after it is read, before the next file is read. When the status of dir() cannot be read
   // the listing is empty. The directory is read in chunks of 32 entries per pool job, each
-  // file in one job. Failures: QueueError::Io with dir() (opening or reading the directory),
-  // with the file's path (reading a file), or `visit`'s error; the first one ends the task.
+  // file in one job. A file that cannot be read is skipped when its entry is gone by then (a
+  // status check that does not follow links, on the driving thread, says ENOENT): another
+  // drain removed it. Failures: QueueError::Io with dir() (opening or reading the directory),
+  // with the file's path (reading a file whose entry is still there), or `visit`'s error; the
+  // first one ends the task.
   runtime::Task<Result<void, QueueError>> VisitItemFiles(ItemFileVisitor visit) const;
 
   // VisitItemFiles collecting every file.
@@ -122,8 +125,9 @@ class EnvelopeQueue {
   runtime::Task<Result<std::vector<QueuedItem>, QueueError>> List() const;
 
   // Removes the item file of `queue_id` as one pool job, if its status can be read (following
-  // symbolic links); otherwise succeeds without removing anything. Failure: QueueError::Io
-  // with the item path.
+  // symbolic links); otherwise succeeds without removing anything. A removal that finds the
+  // entry already gone (ENOENT: another drain removed it meanwhile) succeeds too. Failure:
+  // QueueError::Io with the item path.
   runtime::Task<Result<void, QueueError>> DropItem(std::string_view queue_id) const;
 
  private:
