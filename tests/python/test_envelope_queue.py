@@ -12,6 +12,7 @@ import sys
 import textwrap
 import threading
 import time
+import traceback
 
 import pytest
 
@@ -528,6 +529,7 @@ def test_a_sub_directory_named_like_an_item_fails_every_list(tmp_path):
             q.list()
         assert type(info.value) is OSError
         assert str(info.value) == f"queue I/O error at {tmp_path}/x.json: {os.strerror(21)} (os error 21)"
+        assert not hasattr(info.value, "__notes__")  # the message names the file already
 
 
 def test_an_items_queue_id_is_taken_from_the_file_not_its_name(tmp_path):
@@ -571,6 +573,30 @@ def test_a_malformed_item_fails_the_whole_list(tmp_path, text, message):
         EnvelopeQueue(str(tmp_path)).list()
     assert type(info.value) is ValueError
     assert str(info.value) == "queue JSON error: " + message
+    assert info.value.__notes__ == [f"queue item file: {tmp_path}/b.json"]
+
+
+# The message stays the reader's; the note names the file to repair or remove, in the display
+# form of paths (invalid UTF-8 replaced), and a traceback prints it where notes are printed.
+@pytest.mark.parametrize("sub_dir", [b"q", b"h\xff/q\xc3"])
+def test_a_malformed_item_file_is_named_in_a_note(tmp_path, monkeypatch, sub_dir):
+    home = os.fsencode(tmp_path) + b"/" + sub_dir
+    item_path = home + b"/.tolvan/envelope-queue/b.json"
+    os.makedirs(os.path.dirname(item_path))
+    with open(item_path, "w") as f:
+        f.write("{5: 1}")
+    # HOME is the only way a path with invalid UTF-8 reaches a queue.
+    monkeypatch.setitem(os.environb, b"HOME", home)
+    with pytest.raises(ValueError) as info:
+        EnvelopeQueue.default().list()
+    message = "queue JSON error: key must be a string at line 1 column 2"
+    note = "queue item file: " + item_path.decode("utf-8", "replace")
+    assert str(info.value) == message
+    assert info.value.__notes__ == [note]
+    # 3.10's own traceback prints no notes (a backport imported by the test runner may).
+    if sys.version_info >= (3, 11):
+        shown = "".join(traceback.format_exception(info.value))
+        assert shown.endswith(f"ValueError: {message}\n{note}\n")
 
 
 def test_push_replaces_a_partial_file_and_leaves_no_temporary_behind(tmp_path):

@@ -1037,6 +1037,25 @@ TEST_F(QueueFsTest, DropSucceedsWhenTheItemIsAlreadyGone) {
   }
 }
 
+// A file that is not an item fails the list with the reader's message, unchanged, and with
+// the file's path beside it, so that the operator knows which file to mend or remove.
+TEST_F(QueueFsTest, ListNamesTheFileThatIsNotAnItem) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"{5: 1}", "key must be a string at line 1 column 2"},
+      {"", "EOF while parsing a value at line 1 column 0"},
+  };
+  for (const auto& [text, message] : cases) {
+    SCOPED_TRACE(message);
+    WriteWhole(Path("b.json"), text);
+    auto listed = Run(EnvelopeQueue(root_).List());
+    ASSERT_FALSE(listed.ok());
+    EXPECT_EQ(listed.error().kind(), QueueError::Kind::kJson);
+    EXPECT_EQ(listed.error().ErrorText(), message);
+    EXPECT_EQ(listed.error().json_message(), message);
+    EXPECT_EQ(listed.error().path(), Path("b.json"));
+  }
+}
+
 TEST_F(QueueFsTest, StatusChecksRunInlineAndEveryOtherStepOnThePool) {
   FaultInjectionFileSystem fs;
   const EnvelopeQueue queue(Path("q"), fs);

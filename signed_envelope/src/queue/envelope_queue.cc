@@ -287,7 +287,7 @@ Task<Result<std::vector<QueuedItem>, QueueError>> EnvelopeQueue::List() const {
   auto listed = co_await VisitItemFiles([&items](ItemFile file) -> Result<void, QueueError> {
     const auto* data = reinterpret_cast<const std::uint8_t*>(file.bytes.data());
     auto item = QueuedItem::Deserialize(std::span(data, file.bytes.size()));
-    if (!item.ok()) return Err(QueueError::Json(item.error().ToString()));
+    if (!item.ok()) return Err(QueueError::Json(item.error().ToString(), std::move(file.path)));
     items.push_back(std::move(*item));
     return {};
   });

@@ -121,7 +121,8 @@ class EnvelopeQueue {
 
   // Every item, read and parsed file by file in the order of VisitItemFiles. The first
   // failure ends the task and discards what was read: QueueError::Io as for VisitItemFiles,
-  // QueueError::Json with the reader's message for a file that is not an item.
+  // QueueError::Json with the reader's message and the file's path for a file that is not an
+  // item.
   runtime::Task<Result<std::vector<QueuedItem>, QueueError>> List() const;
 
   // Removes the item file of `queue_id` as one pool job, if its status can be read (following

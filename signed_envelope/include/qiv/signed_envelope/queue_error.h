@@ -1,7 +1,7 @@
 // IoError and QueueError: how an operation of the envelope spill queue fails.
 //
 // A QueueError is a file-system failure (kind kIo: the path concerned and an IoError), a JSON
-// failure (kind kJson: the JSON error's text), or a queue id refused by a push because it
+// failure (kind kJson: the JSON error's text and the item file's path), or a queue id refused by a push because it
 // keeps no character in a file name (kind kUnusableId: the id). An IoError is an
 // operating-system error number or one of three failures without a number, each with a fixed
 // text.
@@ -56,9 +56,10 @@ class QueueError {
   static QueueError Io(std::string path, IoError error) {
     return QueueError(Kind::kIo, std::move(path), error, {});
   }
-  // A JSON failure; `message` is the JSON error's text form, position included.
-  static QueueError Json(std::string message) {
-    return QueueError(Kind::kJson, {}, IoError::JobFailed(), std::move(message));
+  // A JSON failure; `message` is the JSON error's text form, position included, and `path`
+  // the item file that did not parse (empty when no file is concerned).
+  static QueueError Json(std::string message, std::string path = {}) {
+    return QueueError(Kind::kJson, std::move(path), IoError::JobFailed(), std::move(message));
   }
   // A push of an item whose `queue_id` keeps no character after sanitising: its file would be
   // ".json", which listing never returns and which every such push would overwrite.
@@ -69,8 +70,9 @@ class QueueError {
   }
 
   Kind kind() const { return kind_; }
-  // kIo only.
+  // kIo: the path concerned. kJson: the item file that did not parse, or empty.
   const std::string& path() const { return path_; }
+  // kIo only.
   const IoError& io_error() const { return io_error_; }
   // kJson only.
   const std::string& json_message() const { return json_message_; }
