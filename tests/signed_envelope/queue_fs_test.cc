@@ -806,7 +806,8 @@ TEST_F(QueueFsTest, ListReadsDirectoriesOfManyChunks) {
   const EnvelopeQueue queue(root_);
   std::vector<std::string> expected;
   for (int i = 0; i < 70; ++i) {
-    const std::string id = "i" + std::to_string(100 + i);
+    std::string id = "i";
+    id += std::to_string(100 + i);
     WriteWhole(Path(id + ".json"), id);
     WriteWhole(Path(id + ".txt"), id);
     expected.push_back(id + ".json");

@@ -48,10 +48,19 @@ struct OpenedDirectory {
 // so listing skips it. The item name is shortened when needed to stay within NAME_MAX.
 std::string TemporaryName(std::string_view file_name) {
   static std::atomic<unsigned long long> counter{0};
-  const std::string suffix = ".tmp-" + std::to_string(getpid()) + "-" +
-                             std::to_string(counter.fetch_add(1, std::memory_order_relaxed));
+  std::string suffix = ".tmp-";
+  suffix += std::to_string(getpid());
+  suffix += '-';
+  suffix += std::to_string(counter.fetch_add(1, std::memory_order_relaxed));
   const std::size_t room = kMaxNameBytes - 1 - suffix.size();
-  return "." + std::string(file_name.substr(0, std::min(room, file_name.size()))) + suffix;
+  // Appended piece by piece into one buffer: g++ 12 misreads the inlined copies of a chain of
+  // operator+ on temporaries as overlapping (-Wrestrict).
+  std::string name;
+  name.reserve(1 + std::min(room, file_name.size()) + suffix.size());
+  name += '.';
+  name += file_name.substr(0, std::min(room, file_name.size()));
+  name += suffix;
+  return name;
 }
 
 // Removes a temporary name on every road out before the rename, exceptions included.
