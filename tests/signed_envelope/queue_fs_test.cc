@@ -1018,10 +1018,14 @@ TEST_F(QueueFsTest, DropSucceedsWhenTheItemIsAlreadyGone) {
        },
        "ok"},
       {"not permitted",
-       [](FaultInjectionFileSystem& fs) { fs.FailAt(Step::kRemoveFile, IoError::FromErrno(EACCES)); },
+       [](FaultInjectionFileSystem& fs) {
+         fs.FailAt(Step::kRemoveFile, IoError::FromErrno(EACCES));
+       },
        "e1.json: " + IoError::FromErrno(EACCES).ToString()},
       {"read-only file system",
-       [](FaultInjectionFileSystem& fs) { fs.FailAt(Step::kRemoveFile, IoError::FromErrno(EROFS)); },
+       [](FaultInjectionFileSystem& fs) {
+         fs.FailAt(Step::kRemoveFile, IoError::FromErrno(EROFS));
+       },
        "e1.json: " + IoError::FromErrno(EROFS).ToString()},
   };
   for (const Case& c : cases) {

@@ -114,7 +114,7 @@ class EnvelopeQueue {
   // QueuedItem::ForPush(pair_class, envelope) as the file of the envelope's exchange_id,
   // replacing any earlier one. Both arguments are borrowed until the task ends; the item
   // copies what it keeps. An exchange_id that keeps no character after sanitising ("", "...",
-  // "\xc3\xa9") is refused with QueueError::UnusableId before anything on disk is looked at:
+  // "é") is refused with QueueError::UnusableId before anything on disk is looked at:
   // its file, ".json", would never be listed. Failures: those of EnsureDir() and WriteItem().
   runtime::Task<Result<void, QueueError>> Push(std::string_view pair_class,
                                                 const SignedEnvelope& envelope) const;

@@ -1,10 +1,10 @@
 // IoError and QueueError: how an operation of the envelope spill queue fails.
 //
 // A QueueError is a file-system failure (kind kIo: the path concerned and an IoError), a JSON
-// failure (kind kJson: the JSON error's text and the item file's path), or a queue id refused by a push because it
-// keeps no character in a file name (kind kUnusableId: the id). An IoError is an
-// operating-system error number or one of three failures without a number, each with a fixed
-// text.
+// failure (kind kJson: the JSON error's text and the item file's path), or a queue id that a
+// push refused because it keeps no character in a file name (kind kUnusableId: the id). An
+// IoError is an operating-system error number or one of three failures without a number, each
+// with a fixed text.
 //
 //   QueueError e = QueueError::Io("q/e1.json", IoError::FromErrno(ENOENT));
 //   e.io_error().ToString();   // "No such file or directory (os error 2)"
