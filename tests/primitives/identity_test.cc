@@ -194,7 +194,8 @@ TEST(SoftwareIdentity, LeavesNoSecretOnTheStack) {
       for (std::size_t at = 0; at + 8 <= secret.bytes.size(); ++at) {
         auto window = secret.bytes.subspan(at, 8);
         if (std::search(stack.begin(), stack.end(), window.begin(), window.end()) != stack.end()) {
-          left += " " + HexEncode(window);
+          left += ' ';
+          left += HexEncode(window);
         }
       }
       EXPECT_EQ(left, "") << secret.name << " bytes left on the stack";

@@ -56,7 +56,8 @@ TEST(Surface, TierAndHardwareAttestationFollowTheValue) {
     EXPECT_EQ(IsHardwareAttested(row.surface), row.hardware);
     // Both enumeration forms read back to the value.
     for (const std::string& form :
-         {"\"" + std::string(row.name) + "\"", "{\"" + std::string(row.name) + "\":null}"}) {
+         {std::string("\"").append(row.name).append("\""),
+          std::string("{\"").append(row.name).append("\":null}")}) {
       std::string text = R"({"fingerprint":"f","public_key_b64":"k","surface":)" + form +
                          R"(,"created_at":"t"})";
       auto d = PeerIdentityDescriptor::Deserialize(text);

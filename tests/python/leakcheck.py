@@ -340,6 +340,7 @@ def ex_queue(scratch):
     with open(blocker, "w") as f:
         f.write("")
     q, bad_json, blocked = Q(good), Q(corrupt), Q(os.path.join(blocker, "sub"))
+    nameless = E.from_json(json.dumps(dict(ENVELOPE, exchange_id="...")))
 
     def round_():
         for e in envelopes:
@@ -351,6 +352,7 @@ def ex_queue(scratch):
         q.dir, repr(q), Q.default().dir
         expect(ValueError, bad_json.list)
         expect(OSError, blocked.push, "routing", envelopes[0])
+        expect(ValueError, q.push, "routing", nameless)
         expect(TypeError, q.push, 5, envelopes[0])
         expect(TypeError, q.push, "routing", "x")
         expect(TypeError, q.drop_item, None)

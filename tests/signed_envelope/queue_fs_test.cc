@@ -26,10 +26,12 @@
 
 #include <gtest/gtest.h>
 
+#include "qiv/primitives/json_record.h"
 #include "qiv/runtime/runtime.h"
 #include "qiv/signed_envelope/envelope_queue.h"
 #include "qiv/signed_envelope/file_system.h"
 #include "qiv/signed_envelope/queue_error.h"
+#include "qiv/signed_envelope/signed_envelope.h"
 
 // Interrupted system calls injected under the POSIX file system. The definitions below take
 // the place of the C library's for this test program and pass every call on, except that
@@ -37,7 +39,7 @@
 // they do when a signal arrives during a blocking call.
 namespace interrupt {
 
-enum class Call { kNone, kOpen, kStat, kMkdir, kFchmod, kFsync, kLinkat, kRename, kUnlink };
+enum class Call { kNone, kOpen, kStat, kLstat, kMkdir, kFchmod, kFsync, kLinkat, kRename, kUnlink };
 
 std::atomic<Call> armed{Call::kNone};
 std::atomic<int> remaining{0};
@@ -87,6 +89,11 @@ int stat(const char* path, struct stat* st) noexcept {
   static auto* real = interrupt::Real<int(const char*, struct stat*)>("stat");
   return real(path, st);
 }
+int lstat(const char* path, struct stat* st) noexcept {
+  if (interrupt::Next(interrupt::Call::kLstat)) return -1;
+  static auto* real = interrupt::Real<int(const char*, struct stat*)>("lstat");
+  return real(path, st);
+}
 int mkdir(const char* path, mode_t mode) noexcept {
   if (interrupt::Next(interrupt::Call::kMkdir)) return -1;
   static auto* real = interrupt::Real<int(const char*, mode_t)>("mkdir");
@@ -125,6 +132,7 @@ namespace {
 
 enum class Step {
   kStat,
+  kStatNoFollow,
   kCreateDirAll,
   kOpenDirectory,
   kReadDirectory,
@@ -161,6 +169,12 @@ class FaultInjectionFileSystem final : public FileSystem {
     std::lock_guard lock(mu_);
     faults_.insert_or_assign(step, Fault{IoError::JobFailed(), 1, true});
   }
+  // Every later call of `step` first runs `action` with the call's path, as another process
+  // would act just before the call.
+  void Before(Step step, std::function<void(const std::string&)> action) {
+    std::lock_guard lock(mu_);
+    actions_.insert_or_assign(step, std::move(action));
+  }
   std::vector<Call> calls() const {
     std::lock_guard lock(mu_);
     return calls_;
@@ -182,6 +196,12 @@ class FaultInjectionFileSystem final : public FileSystem {
 
   // Returns the injected error for this call of `step`, if any.
   std::optional<IoError> Enter(Step step, std::string path = {}) {
+    std::function<void(const std::string&)> action;
+    {
+      std::lock_guard lock(mu_);
+      if (auto it = actions_.find(step); it != actions_.end()) action = it->second;
+    }
+    if (action) action(path);
     std::lock_guard lock(mu_);
     calls_.push_back(Call{step, std::this_thread::get_id(), std::move(path)});
     auto it = faults_.find(step);
@@ -195,6 +215,10 @@ class FaultInjectionFileSystem final : public FileSystem {
     if (auto e = Enter(Step::kStat)) return Err(*e);
     return base_.Stat(path);
   }
+  Result<void, IoError> StatNoFollow(const std::string& path) override {
+    if (auto e = Enter(Step::kStatNoFollow, path)) return Err(*e);
+    return base_.StatNoFollow(path);
+  }
   Result<std::vector<std::string>, IoError> CreateDirAll(const std::string& path) override {
     if (auto e = Enter(Step::kCreateDirAll)) return Err(*e);
     return base_.CreateDirAll(path);
@@ -207,7 +231,7 @@ class FaultInjectionFileSystem final : public FileSystem {
     return std::unique_ptr<DirectoryReader>(new Reader(this, std::move(*reader)));
   }
   Result<std::string, IoError> ReadFile(const std::string& path) override {
-    if (auto e = Enter(Step::kReadFile)) return Err(*e);
+    if (auto e = Enter(Step::kReadFile, path)) return Err(*e);
     return base_.ReadFile(path);
   }
   Result<std::unique_ptr<WritableFile>, IoError> CreateExclusive(
@@ -228,7 +252,7 @@ class FaultInjectionFileSystem final : public FileSystem {
     return base_.Rename(from, to);
   }
   Result<void, IoError> RemoveFile(const std::string& path) override {
-    if (auto e = Enter(Step::kRemoveFile)) return Err(*e);
+    if (auto e = Enter(Step::kRemoveFile, path)) return Err(*e);
     return base_.RemoveFile(path);
   }
   Result<void, IoError> SyncDirectory(const std::string& path) override {
@@ -293,8 +317,9 @@ class FaultInjectionFileSystem final : public FileSystem {
 
   FileSystem& base_ = FileSystem::Default();
   mutable std::mutex mu_;
-  std::map<Step, Fault> faults_;  // guarded by mu_
-  std::vector<Call> calls_;       // guarded by mu_
+  std::map<Step, Fault> faults_;                                         // guarded by mu_
+  std::map<Step, std::function<void(const std::string&)>> actions_;     // guarded by mu_
+  std::vector<Call> calls_;                                              // guarded by mu_
 };
 
 std::string ReadWhole(const std::string& path) {
@@ -746,11 +771,43 @@ TEST_F(QueueFsTest, InterruptedSystemCallsAreMadeAgain) {
   }
 }
 
+// The status check that does not follow links tells a vanished entry from one that is still
+// there, a dangling symbolic link included, and is made again when a signal interrupts it.
+TEST_F(QueueFsTest, StatusWithoutFollowingLinksSeesTheEntryItself) {
+  struct Case {
+    const char* label;
+    std::string path;  // relative to root_
+    int interruptions;
+    std::string outcome;
+  };
+  const std::vector<Case> cases = {
+      {"file", "file", 0, "ok"},
+      {"dangling link", "dangling", 0, "ok"},
+      {"missing", "missing", 0, IoError::FromErrno(ENOENT).ToString()},
+      {"under a file", "file/x", 0, IoError::FromErrno(ENOTDIR).ToString()},
+      {"nul", std::string("fi\0le", 5), 0, IoError::NulInPath().ToString()},
+      {"interrupted", "dangling", 3, "ok"},
+      {"interrupted, missing", "missing", 3, IoError::FromErrno(ENOENT).ToString()},
+  };
+  WriteWhole(Path("file"), "x");
+  ASSERT_EQ(symlink(Path("nowhere").c_str(), Path("dangling").c_str()), 0);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    interrupt::Arm(interrupt::Call::kLstat, c.interruptions);
+    const auto status = FileSystem::Default().StatNoFollow(Path(c.path));
+    const int injected = interrupt::injected.load();
+    interrupt::Arm(interrupt::Call::kNone, 0);
+    EXPECT_EQ(status.ok() ? "ok" : status.error().ToString(), c.outcome);
+    EXPECT_EQ(injected, c.interruptions);
+  }
+}
+
 TEST_F(QueueFsTest, ListReadsDirectoriesOfManyChunks) {
   const EnvelopeQueue queue(root_);
   std::vector<std::string> expected;
   for (int i = 0; i < 70; ++i) {
-    const std::string id = "i" + std::to_string(100 + i);
+    std::string id = "i";
+    id += std::to_string(100 + i);
     WriteWhole(Path(id + ".json"), id);
     WriteWhole(Path(id + ".txt"), id);
     expected.push_back(id + ".json");
@@ -828,7 +885,7 @@ TEST_F(QueueFsTest, SubDirectoryNamedLikeAnItemFailsTheList) {
 TEST_F(QueueFsTest, DropRemovesTheFileAndSucceedsTwice) {
   const EnvelopeQueue queue(root_);
   ASSERT_TRUE(Run(queue.PushBytes("e1", "x")).ok());
-  ASSERT_TRUE(Run(queue.PushBytes("", "nameless")).ok());
+  WriteWhole(Path(".json"), "nameless");  // left by an older writer: no push makes it now
   EXPECT_TRUE(Run(queue.DropItem("e1")).ok());
   EXPECT_TRUE(Run(queue.DropItem("e1")).ok());
   EXPECT_EQ(RawEntries(root_), std::vector<std::string>{".json"});
@@ -846,23 +903,187 @@ TEST_F(QueueFsTest, DropRemovesASymbolicLinkNotItsTarget) {
   EXPECT_EQ(ReadWhole(Path("target")), "kept");
 }
 
+// An id that keeps no character would give the file ".json", which no listing returns and
+// which every such push would overwrite. Both pushes refuse it before anything on disk is
+// looked at, let alone made.
+TEST_F(QueueFsTest, PushRefusesAnIdWithoutAUsableCharacter) {
+  struct Case {
+    std::string id_json;  // the exchange id as it stands in the envelope's JSON
+    std::string shown;    // in the message
+  };
+  const std::vector<Case> cases = {
+      {"", R"("")"},
+      {"...", R"("...")"},
+      {"\xc3\xa9", "\"\xc3\xa9\""},
+      {"/", R"("/")"},
+      {"\xef\xbc\xa1\xef\xbc\xa2", "\"\xef\xbc\xa1\xef\xbc\xa2\""},  // full-width "AB"
+      {R"(\u0001\n\"\\)", R"("\u{1}\n\"\\")"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.shown);
+    auto envelope = json::ReadRecordFromText<SignedEnvelope>(
+        R"({"exchange_id":")" + c.id_json +
+        R"(","peer_self":{"class":"body","type":"t","ref":"r"},"direction":"outbound",)"
+        R"("request_hash":"h1","our_signature":"s1","opened_at":"2024-03-05T07:08:09Z",)"
+        R"("protocol_hint":"tcp","counterparty_identifier":"c1"})");
+    ASSERT_TRUE(envelope.ok()) << envelope.error().ToString();
+    const std::string refused =
+        "queue id " + c.shown +
+        " has no character usable in a file name: a queue id needs at least one ASCII letter, "
+        "digit, \"-\" or \"_\"";
+    FaultInjectionFileSystem fs;
+    const EnvelopeQueue queue(Path("q"), fs);
+    auto pushed = Run(queue.Push("routing", *envelope));
+    auto pushed_bytes = Run(queue.PushBytes(envelope->exchange_id(), "x"));
+    ASSERT_FALSE(pushed.ok());
+    ASSERT_FALSE(pushed_bytes.ok());
+    EXPECT_EQ(pushed.error().ErrorText(), refused);
+    EXPECT_EQ(pushed_bytes.error(), pushed.error());
+    EXPECT_EQ(fs.calls().size(), 0u);
+    EXPECT_FALSE(Exists(Path("q")));
+  }
+}
+
+// Another drain may remove an item file between the directory read and the file's read. An
+// entry that is gone by then is skipped; any other failure to read an item fails the list as
+// it always did, a dangling symbolic link included: its entry is still there.
+TEST_F(QueueFsTest, ListSkipsOnlyAnEntryThatIsGone) {
+  struct Case {
+    const char* label;
+    std::function<void(FaultInjectionFileSystem&)> arrange;  // b.json may be replaced first
+    std::string outcome;  // "ok: <names>" or "<path relative to root_>: <error>"
+  };
+  const auto remove_b_first = [](FaultInjectionFileSystem& fs) {
+    fs.Before(Step::kReadFile, [](const std::string& path) {
+      if (path.ends_with("/b.json")) unlink(path.c_str());
+    });
+  };
+  const std::vector<Case> cases = {
+      {"removed before its read", remove_b_first, "ok: a.json c.json"},
+      {"dangling link",
+       [this](FaultInjectionFileSystem&) {
+         unlink(Path("b.json").c_str());
+         ASSERT_EQ(symlink(Path("nowhere").c_str(), Path("b.json").c_str()), 0);
+       },
+       "b.json: " + IoError::FromErrno(ENOENT).ToString()},
+      {"sub-directory",
+       [this](FaultInjectionFileSystem&) {
+         unlink(Path("b.json").c_str());
+         ASSERT_EQ(mkdir(Path("b.json").c_str(), 0777), 0);
+       },
+       "b.json: " + IoError::FromErrno(EISDIR).ToString()},
+      {"not readable",
+       [](FaultInjectionFileSystem& fs) { fs.FailAt(Step::kReadFile, IoError::FromErrno(EACCES)); },
+       "a.json: " + IoError::FromErrno(EACCES).ToString()},
+      {"read says gone, entry still there",
+       [](FaultInjectionFileSystem& fs) { fs.FailAt(Step::kReadFile, IoError::FromErrno(ENOENT)); },
+       "a.json: " + IoError::FromErrno(ENOENT).ToString()},
+      {"entry status unknown",
+       [](FaultInjectionFileSystem& fs) {
+         fs.FailAt(Step::kReadFile, IoError::FromErrno(EIO));
+         fs.FailAt(Step::kStatNoFollow, IoError::FromErrno(EACCES));
+       },
+       "a.json: " + IoError::FromErrno(EIO).ToString()},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    for (const char* name : {"a.json", "b.json", "c.json"}) WriteWhole(Path(name), name);
+    FaultInjectionFileSystem fs;
+    c.arrange(fs);
+    auto listed = Run(EnvelopeQueue(root_, fs).ListItemFiles());
+    std::string outcome;
+    if (listed.ok()) {
+      outcome = "ok:";
+      for (const std::string& name : Names(*listed)) outcome += " " + name;
+    } else {
+      outcome = listed.error().path().substr(root_.size() + 1) + ": " + listed.error().ErrorText();
+    }
+    EXPECT_EQ(outcome, c.outcome);
+    ASSERT_EQ(std::system(("rm -rf '" + root_ + "'/*").c_str()), 0);
+  }
+}
+
+// Another drain may remove the item file between the status check and the removal: the item
+// is gone, which is all that dropping it promises. Other failures to remove it still fail.
+TEST_F(QueueFsTest, DropSucceedsWhenTheItemIsAlreadyGone) {
+  struct Case {
+    const char* label;
+    std::function<void(FaultInjectionFileSystem&)> arrange;
+    std::string outcome;
+  };
+  const std::vector<Case> cases = {
+      {"removed before the removal",
+       [](FaultInjectionFileSystem& fs) {
+         fs.Before(Step::kRemoveFile, [](const std::string& path) { unlink(path.c_str()); });
+       },
+       "ok"},
+      {"not permitted",
+       [](FaultInjectionFileSystem& fs) {
+         fs.FailAt(Step::kRemoveFile, IoError::FromErrno(EACCES));
+       },
+       "e1.json: " + IoError::FromErrno(EACCES).ToString()},
+      {"read-only file system",
+       [](FaultInjectionFileSystem& fs) {
+         fs.FailAt(Step::kRemoveFile, IoError::FromErrno(EROFS));
+       },
+       "e1.json: " + IoError::FromErrno(EROFS).ToString()},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    WriteWhole(Path("e1.json"), "x");
+    FaultInjectionFileSystem fs;
+    c.arrange(fs);
+    auto dropped = Run(EnvelopeQueue(root_, fs).DropItem("e1"));
+    EXPECT_EQ(dropped.ok() ? "ok"
+                           : dropped.error().path().substr(root_.size() + 1) + ": " +
+                                 dropped.error().ErrorText(),
+              c.outcome);
+    EXPECT_EQ(fs.CountOf(Step::kRemoveFile), 1);
+  }
+}
+
+// A file that is not an item fails the list with the reader's message, unchanged, and with
+// the file's path beside it, so that the operator knows which file to mend or remove.
+TEST_F(QueueFsTest, ListNamesTheFileThatIsNotAnItem) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"{5: 1}", "key must be a string at line 1 column 2"},
+      {"", "EOF while parsing a value at line 1 column 0"},
+  };
+  for (const auto& [text, message] : cases) {
+    SCOPED_TRACE(message);
+    WriteWhole(Path("b.json"), text);
+    auto listed = Run(EnvelopeQueue(root_).List());
+    ASSERT_FALSE(listed.ok());
+    EXPECT_EQ(listed.error().kind(), QueueError::Kind::kJson);
+    EXPECT_EQ(listed.error().ErrorText(), message);
+    EXPECT_EQ(listed.error().json_message(), message);
+    EXPECT_EQ(listed.error().path(), Path("b.json"));
+  }
+}
+
 TEST_F(QueueFsTest, StatusChecksRunInlineAndEveryOtherStepOnThePool) {
   FaultInjectionFileSystem fs;
   const EnvelopeQueue queue(Path("q"), fs);
   ASSERT_TRUE(Run(queue.PushBytes("e1", "x")).ok());
+  ASSERT_TRUE(Run(queue.PushBytes("e2", "x")).ok());
+  // e2.json vanishes before its read, so the listing checks whether its entry is gone.
+  fs.Before(Step::kReadFile, [](const std::string& path) {
+    if (path.ends_with("/e2.json")) unlink(path.c_str());
+  });
   ASSERT_TRUE(Run(queue.ListItemFiles()).ok());
   ASSERT_TRUE(Run(queue.DropItem("e1")).ok());
   const auto caller = std::this_thread::get_id();
   int inline_stats = 0;
   for (const auto& call : fs.calls()) {
-    if (call.step == Step::kStat) {
+    if (call.step == Step::kStat || call.step == Step::kStatNoFollow) {
       EXPECT_EQ(call.thread, caller);
       ++inline_stats;
     } else {
       EXPECT_NE(call.thread, caller) << static_cast<int>(call.step);
     }
   }
-  EXPECT_EQ(inline_stats, 3);  // push's directory, list's directory, drop's item
+  // Two pushes' directory, list's directory and vanished entry, drop's item.
+  EXPECT_EQ(inline_stats, 5);
 }
 
 TEST_F(QueueFsTest, FailedWriteLeavesTheEarlierItemAndNoTemporaryFile) {

@@ -1,6 +1,8 @@
 #include "queue_error_exception.h"
 
 #include <cstddef>
+#include <string>
+#include <utility>
 
 namespace qiv::py {
 namespace {
@@ -41,6 +43,25 @@ std::size_t ScanUtf8(std::string_view text, std::size_t pos, bool* valid) {
   return length;
 }
 
+// Attaches `note` to the exception `exc` as PEP 678 does: through add_note() where the
+// interpreter has it (3.11 and later); before that, as the `__notes__` list holding the note
+// that add_note() would have made, so that callers read it the same way everywhere.
+PyResult<void> AddNote(PyObject* exc, std::string_view note) {
+  PyRef text = PyRef::Steal(
+      PyUnicode_FromStringAndSize(note.data(), static_cast<Py_ssize_t>(note.size())));
+  if (!text) return Err(Error::Fetch());
+  if (PyObject_HasAttrString(exc, "add_note")) {
+    PyRef added = PyRef::Steal(PyObject_CallMethod(exc, "add_note", "O", text.get()));
+    if (!added) return Err(Error::Fetch());
+    return {};
+  }
+  PyRef notes = PyRef::Steal(PyList_New(1));
+  if (!notes) return Err(Error::Fetch());
+  PyList_SetItem(notes.get(), 0, text.Release());  // steals the reference, cannot fail here
+  if (PyObject_SetAttrString(exc, "__notes__", notes.get()) != 0) return Err(Error::Fetch());
+  return {};
+}
+
 }  // namespace
 
 std::string PathDisplay(std::string_view path) {
@@ -60,11 +81,23 @@ std::string PathDisplay(std::string_view path) {
 }
 
 Error QueueErrorToException(const envelope::QueueError& error) {
-  if (error.kind() == envelope::QueueError::Kind::kIo) {
-    return Error::OSError("queue I/O error at " + PathDisplay(error.path()) + ": " +
-                          error.io_error().ToString());
+  using Kind = envelope::QueueError::Kind;
+  switch (error.kind()) {
+    case Kind::kIo:
+      return Error::OSError("queue I/O error at " + PathDisplay(error.path()) + ": " +
+                            error.io_error().ToString());
+    case Kind::kUnusableId:
+      return Error::ValueError(error.ErrorText());
+    case Kind::kJson:
+      break;
   }
-  return Error::ValueError("queue JSON error: " + error.json_message());
+  Error exception = Error::ValueError("queue JSON error: " + error.json_message());
+  // The reader's message says what is wrong but not where: the note names the file to mend
+  // or remove, and a traceback prints it below the message.
+  if (error.path().empty() || !exception.IsExactly(PyExc_ValueError)) return exception;
+  auto noted = AddNote(exception.value(), "queue item file: " + PathDisplay(error.path()));
+  if (!noted.ok()) return std::move(noted).error();
+  return exception;
 }
 
 }  // namespace qiv::py

@@ -5,8 +5,12 @@
 //
 // A file-system failure becomes a plain OSError("queue I/O error at <path>: <error>"): made
 // with the message as its only argument, so errno, strerror and filename are None and no
-// subclass such as FileNotFoundError is chosen. A JSON failure becomes
-// ValueError("queue JSON error: <error>").
+// subclass such as FileNotFoundError is chosen; its message names the path already. A JSON
+// failure becomes ValueError("queue JSON error: <error>") with the note "queue item file:
+// <path>" (PEP 678: add_note(), or a `__notes__` list on 3.10) when an item file did not
+// parse, the path in display form. A push refused for an id without a usable character
+// becomes ValueError with the error's own text ("queue id \"\" has no character usable in a
+// file name: ...").
 //
 // Requires the interpreter lock (building the exception). PathDisplay is pure.
 #ifndef QIV_BINDING_QUEUE_ERROR_EXCEPTION_H_

@@ -48,10 +48,19 @@ struct OpenedDirectory {
 // so listing skips it. The item name is shortened when needed to stay within NAME_MAX.
 std::string TemporaryName(std::string_view file_name) {
   static std::atomic<unsigned long long> counter{0};
-  const std::string suffix = ".tmp-" + std::to_string(getpid()) + "-" +
-                             std::to_string(counter.fetch_add(1, std::memory_order_relaxed));
+  std::string suffix = ".tmp-";
+  suffix += std::to_string(getpid());
+  suffix += '-';
+  suffix += std::to_string(counter.fetch_add(1, std::memory_order_relaxed));
   const std::size_t room = kMaxNameBytes - 1 - suffix.size();
-  return "." + std::string(file_name.substr(0, std::min(room, file_name.size()))) + suffix;
+  // Appended piece by piece into one buffer: g++ 12 misreads the inlined copies of a chain of
+  // operator+ on temporaries as overlapping (-Wrestrict).
+  std::string name;
+  name.reserve(1 + std::min(room, file_name.size()) + suffix.size());
+  name += '.';
+  name += file_name.substr(0, std::min(room, file_name.size()));
+  name += suffix;
+  return name;
 }
 
 // Removes a temporary name on every road out before the rename, exceptions included.
@@ -75,6 +84,13 @@ class TemporaryGuard {
   const std::string& path_;
   bool released_ = false;
 };
+
+// An id that keeps no character would be written to ".json": listing never returns that file
+// and every such push would overwrite it, so the item would be lost while the push succeeded.
+Result<void, QueueError> CheckUsableId(std::string_view queue_id) {
+  if (SanitizeQueueId(queue_id).empty()) return Err(QueueError::UnusableId(std::string(queue_id)));
+  return {};
+}
 
 }  // namespace
 
@@ -188,6 +204,7 @@ Result<void, IoError> EnvelopeQueue::WriteNamed(std::string_view file_name,
 
 Task<Result<void, QueueError>> EnvelopeQueue::WriteItem(std::string_view queue_id,
                                                         std::string bytes) const {
+  if (auto usable = CheckUsableId(queue_id); !usable.ok()) co_return usable;
   const std::string file_name = SanitizeQueueId(queue_id) + ".json";
   const std::string path = AppendPathComponent(dir_, file_name);
   auto written =
@@ -199,6 +216,8 @@ Task<Result<void, QueueError>> EnvelopeQueue::WriteItem(std::string_view queue_i
 
 Task<Result<void, QueueError>> EnvelopeQueue::PushBytes(std::string_view queue_id,
                                                         std::string bytes) const {
+  // Before the directory step: a refused push leaves no trace on disk.
+  if (auto usable = CheckUsableId(queue_id); !usable.ok()) co_return usable;
   auto ensured = co_await EnsureDir();
   if (!ensured.ok()) co_return ensured;
   co_return co_await WriteItem(queue_id, std::move(bytes));
@@ -206,6 +225,7 @@ Task<Result<void, QueueError>> EnvelopeQueue::PushBytes(std::string_view queue_i
 
 Task<Result<void, QueueError>> EnvelopeQueue::Push(std::string_view pair_class,
                                                    const SignedEnvelope& envelope) const {
+  if (auto usable = CheckUsableId(envelope.exchange_id()); !usable.ok()) co_return usable;
   auto ensured = co_await EnsureDir();
   if (!ensured.ok()) co_return ensured;
   const QueuedItem item = QueuedItem::ForPush(pair_class, envelope);
@@ -247,7 +267,14 @@ Task<Result<void, QueueError>> EnvelopeQueue::VisitItemFiles(ItemFileVisitor vis
     std::string path = AppendPathComponent(dir_, name);
     auto bytes = co_await Blocking([&] { return fs_->ReadFile(path); });
     if (!bytes.ok()) co_return Err(QueueError::Io(path, IoError::JobFailed()));
-    if (!bytes->ok()) co_return Err(QueueError::Io(path, bytes->error()));
+    if (!bytes->ok()) {
+      // Another drain may have removed the item since the directory was read: an entry that
+      // is gone is no longer part of the queue. Any other failure, a dangling symbolic link
+      // among them (its entry is still there), fails the listing as before.
+      const auto entry = fs_->StatNoFollow(path);
+      if (!entry.ok() && entry.error() == IoError::FromErrno(ENOENT)) continue;
+      co_return Err(QueueError::Io(path, bytes->error()));
+    }
     auto visited = visit(ItemFile{std::move(name), std::move(path), std::move(**bytes)});
     if (!visited.ok()) co_return visited;
   }
@@ -269,7 +296,7 @@ Task<Result<std::vector<QueuedItem>, QueueError>> EnvelopeQueue::List() const {
   auto listed = co_await VisitItemFiles([&items](ItemFile file) -> Result<void, QueueError> {
     const auto* data = reinterpret_cast<const std::uint8_t*>(file.bytes.data());
     auto item = QueuedItem::Deserialize(std::span(data, file.bytes.size()));
-    if (!item.ok()) return Err(QueueError::Json(item.error().ToString()));
+    if (!item.ok()) return Err(QueueError::Json(item.error().ToString(), std::move(file.path)));
     items.push_back(std::move(*item));
     return {};
   });
@@ -282,7 +309,11 @@ Task<Result<void, QueueError>> EnvelopeQueue::DropItem(std::string_view queue_id
   if (!fs_->Stat(path).ok()) co_return Result<void, QueueError>();
   auto removed = co_await Blocking([&] { return fs_->RemoveFile(path); });
   if (!removed.ok()) co_return Err(QueueError::Io(path, IoError::JobFailed()));
-  if (!removed->ok()) co_return Err(QueueError::Io(path, removed->error()));
+  // Another drain may have removed the entry since the status check: the item is gone, which
+  // is all that dropping it promises.
+  if (!removed->ok() && removed->error() != IoError::FromErrno(ENOENT)) {
+    co_return Err(QueueError::Io(path, removed->error()));
+  }
   co_return Result<void, QueueError>();
 }
 

@@ -143,6 +143,13 @@ class PosixFileSystem final : public FileSystem {
     return {};
   }
 
+  Result<void, IoError> StatNoFollow(const std::string& path) override {
+    if (HoldsNul(path)) return Err(IoError::NulInPath());
+    struct stat st;
+    if (RetryOnEintr([&] { return lstat(path.c_str(), &st); }) != 0) return Err(LastError());
+    return {};
+  }
+
   Result<std::vector<std::string>, IoError> CreateDirAll(const std::string& path) override {
     std::vector<std::string> parents;
     if (path.empty()) return parents;

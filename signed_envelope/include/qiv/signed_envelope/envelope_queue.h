@@ -40,7 +40,8 @@
 namespace qiv::envelope {
 
 // The characters of `queue_id` that are ASCII letters, digits, "-" or "_", in order; all
-// others are dropped ("a/b" and "a.b" both give "ab"; "" and "é" give "").
+// others are dropped ("a/b" and "a.b" both give "ab"; "" and "é" give "", which a push
+// refuses).
 std::string SanitizeQueueId(std::string_view queue_id);
 
 // `path` followed by `component`, with a "/" between them only when `path` is not empty and
@@ -82,12 +83,14 @@ class EnvelopeQueue {
   runtime::Task<Result<void, QueueError>> EnsureDir() const;
 
   // Writes `bytes` as the item file of `queue_id`, replacing any earlier one, as one pool job.
-  // Failure at any step: QueueError::Io with the item path; the earlier file stays (except
-  // after a failed sync that follows the rename, when the new file is already in place).
+  // An id that keeps no character after sanitising is refused first with
+  // QueueError::UnusableId(queue_id), nothing done. Failure at any step: QueueError::Io with
+  // the item path; the earlier file stays (except after a failed sync that follows the rename,
+  // when the new file is already in place).
   runtime::Task<Result<void, QueueError>> WriteItem(std::string_view queue_id,
                                                      std::string bytes) const;
 
-  // EnsureDir(), then WriteItem(queue_id, bytes).
+  // EnsureDir(), then WriteItem(queue_id, bytes); an unusable id is refused before EnsureDir().
   runtime::Task<Result<void, QueueError>> PushBytes(std::string_view queue_id,
                                                      std::string bytes) const;
 
@@ -97,8 +100,11 @@ class EnvelopeQueue {
   // Lists the item files in byte order of their names and hands each one to `visit` right
   // after it is read, before the next file is read. When the status of dir() cannot be read
   // the listing is empty. The directory is read in chunks of 32 entries per pool job, each
-  // file in one job. Failures: QueueError::Io with dir() (opening or reading the directory),
-  // with the file's path (reading a file), or `visit`'s error; the first one ends the task.
+  // file in one job. A file that cannot be read is skipped when its entry is gone by then (a
+  // status check that does not follow links, on the driving thread, says ENOENT): another
+  // drain removed it. Failures: QueueError::Io with dir() (opening or reading the directory),
+  // with the file's path (reading a file whose entry is still there), or `visit`'s error; the
+  // first one ends the task.
   runtime::Task<Result<void, QueueError>> VisitItemFiles(ItemFileVisitor visit) const;
 
   // VisitItemFiles collecting every file.
@@ -107,18 +113,22 @@ class EnvelopeQueue {
   // Spills `envelope` under `pair_class`: EnsureDir(), then writes the item
   // QueuedItem::ForPush(pair_class, envelope) as the file of the envelope's exchange_id,
   // replacing any earlier one. Both arguments are borrowed until the task ends; the item
-  // copies what it keeps. Failures: those of EnsureDir() and WriteItem().
+  // copies what it keeps. An exchange_id that keeps no character after sanitising ("", "...",
+  // "é") is refused with QueueError::UnusableId before anything on disk is looked at:
+  // its file, ".json", would never be listed. Failures: those of EnsureDir() and WriteItem().
   runtime::Task<Result<void, QueueError>> Push(std::string_view pair_class,
                                                 const SignedEnvelope& envelope) const;
 
   // Every item, read and parsed file by file in the order of VisitItemFiles. The first
   // failure ends the task and discards what was read: QueueError::Io as for VisitItemFiles,
-  // QueueError::Json with the reader's message for a file that is not an item.
+  // QueueError::Json with the reader's message and the file's path for a file that is not an
+  // item.
   runtime::Task<Result<std::vector<QueuedItem>, QueueError>> List() const;
 
   // Removes the item file of `queue_id` as one pool job, if its status can be read (following
-  // symbolic links); otherwise succeeds without removing anything. Failure: QueueError::Io
-  // with the item path.
+  // symbolic links); otherwise succeeds without removing anything. A removal that finds the
+  // entry already gone (ENOENT: another drain removed it meanwhile) succeeds too. Failure:
+  // QueueError::Io with the item path.
   runtime::Task<Result<void, QueueError>> DropItem(std::string_view queue_id) const;
 
  private:

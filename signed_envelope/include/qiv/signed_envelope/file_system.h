@@ -61,6 +61,9 @@ class FileSystem {
 
   // Succeeds when the path's status can be read, following symbolic links.
   virtual Result<void, IoError> Stat(const std::string& path) = 0;
+  // Succeeds when the directory entry at `path` exists, without following a symbolic link
+  // there (a dangling link succeeds); fails with ENOENT once the entry is gone.
+  virtual Result<void, IoError> StatNoFollow(const std::string& path) = 0;
   // Creates `path` and each missing parent with mode 0777 (less the umask). A level that
   // exists as a directory, or appears meanwhile, counts as made; "" succeeds unchanged.
   // Returns the directories in which it created an entry (the parent of every level it made,
