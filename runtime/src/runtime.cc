@@ -79,52 +79,82 @@ constexpr int kStay = -2;         // unchanged
 // held on its CPU too. Every kReleaseEvery hand-offs it is let go for one round, so that the
 // scheduler can move it (and then its pool thread) away from a CPU that has become busy with
 // other work; it is held again wherever it wakes. A single-job call is left alone.
+//
+// The mask belongs to whoever set it last. An operator (`taskset -a -p`) or a change of the
+// cgroup's CPUs may replace it while the caller is held or let go; writing the saved mask back
+// then, or holding the caller again, would undo that for good. So before each write the
+// thread's mask is read back and compared with the one this placement gave it: if it differs,
+// it is left as it is, and the caller is not held again for the rest of the call (its pool
+// thread then follows the new mask too). A new mask that is exactly the one CPU the caller is
+// held on cannot be told from the hold and is undone with it.
 class CallerPlacement {
  public:
   CallerPlacement() = default;
   CallerPlacement(const CallerPlacement&) = delete;
   CallerPlacement& operator=(const CallerPlacement&) = delete;
   ~CallerPlacement() {
-    if (held_) sched_setaffinity(0, sizeof allowed_, &allowed_);
+    if (held_) LetGo();
   }
 
   // Where the pool thread taking the coming hand-off should run (KeepOnCpu): on the caller's
   // CPU while the caller is held there; where it already is while the caller is let go for a
   // round of a series (it follows the caller at the next round); anywhere the caller may run
-  // for a single job.
+  // for a single job, or once the caller is no longer held.
   int PoolThreadCpu() const {
     if (held_) return sched_getcpu();
-    return hand_offs_ >= 2 && !unavailable_ ? kStay : kCallersCpus;
+    return hand_offs_ >= 2 && !left_alone_ ? kStay : kCallersCpus;
   }
 
   // Before each hand-off of the calling thread.
   void BeforeHandOff() {
     ++hand_offs_;
-    if (hand_offs_ < 2 || unavailable_) return;
+    if (hand_offs_ < 2 || left_alone_) return;
     if (hand_offs_ == 2 && sched_getaffinity(0, sizeof allowed_, &allowed_) != 0) {
-      unavailable_ = true;  // a mask too large for cpu_set_t: leave the thread as it is
+      left_alone_ = true;  // a mask too large for cpu_set_t: leave the thread as it is
       return;
     }
-    if (held_ && hand_offs_ % kReleaseEvery == 0) {
-      held_ = sched_setaffinity(0, sizeof allowed_, &allowed_) != 0;
+    if (held_) {
+      if (hand_offs_ % kReleaseEvery == 0) LetGo();
       return;
     }
-    if (held_) return;
+    // Held again after a round let go, unless the mask given back was replaced meanwhile.
+    if (hand_offs_ > 2 && ChangedFrom(allowed_)) {
+      left_alone_ = true;
+      return;
+    }
     const int cpu = sched_getcpu();
     if (!CpuFits(cpu)) return;
-    cpu_set_t one;
-    CPU_ZERO(&one);
-    CPU_SET(cpu, &one);
-    held_ = sched_setaffinity(0, sizeof one, &one) == 0;
+    CPU_ZERO(&one_);
+    CPU_SET(cpu, &one_);
+    held_ = sched_setaffinity(0, sizeof one_, &one_) == 0;
   }
 
  private:
   static constexpr std::size_t kReleaseEvery = 64;
 
+  // Whether the thread's mask is no longer `expected`. A mask that cannot be read counts as
+  // unchanged, as it was readable when the hold began.
+  static bool ChangedFrom(const cpu_set_t& expected) {
+    cpu_set_t now;
+    return sched_getaffinity(0, sizeof now, &now) == 0 && !CPU_EQUAL(&now, &expected);
+  }
+
+  // Gives the held thread its saved mask back, unless a mask set from outside replaced the
+  // hold; a refused write leaves it held, to be tried again at the next let-go or the end.
+  void LetGo() {
+    if (ChangedFrom(one_)) {
+      held_ = false;
+      left_alone_ = true;
+      return;
+    }
+    held_ = sched_setaffinity(0, sizeof allowed_, &allowed_) != 0;
+  }
+
   std::size_t hand_offs_ = 0;
-  bool unavailable_ = false;
+  bool left_alone_ = false;  // not held again in this call
   bool held_ = false;
   cpu_set_t allowed_;  // the thread's own mask, saved before it is first held
+  cpu_set_t one_;      // the one-CPU mask it is held on
 };
 
 }  // namespace

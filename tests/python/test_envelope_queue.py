@@ -834,6 +834,70 @@ def test_plus_sign_is_accepted_and_the_runtime_is_shared():
     assert report["later"] == ["tokio-runtime-w"] * 4
 
 
+# --- an operator's CPU mask during list() (child process) --------------------------------
+
+# Waits until list() has the FIFO open for reading (a non-blocking open for writing fails with
+# ENXIO until then), so that the call is certainly inside its last item's read and cannot end
+# before this script closes the FIFO; then does what an operator does, `taskset -a` on every
+# thread of the process, with a CPU other than the caller's current one, and only then writes
+# the item. Prints the CPU.
+OPERATOR_SCRIPT = """
+import errno, os, subprocess, sys, time
+fifo, pid, text = sys.argv[1], int(sys.argv[2]), sys.argv[3]
+deadline = time.monotonic() + 30
+while True:
+    try:
+        fd = os.open(fifo, os.O_WRONLY | os.O_NONBLOCK)
+        break
+    except OSError as e:
+        if e.errno != errno.ENXIO or time.monotonic() > deadline:
+            raise
+        time.sleep(0.001)
+allowed = os.sched_getaffinity(0)
+cpu = min(allowed - os.sched_getaffinity(pid) or allowed)
+subprocess.run(["taskset", "-a", "-p", "-c", str(cpu), str(pid)], check=True,
+               stdout=subprocess.DEVNULL)
+os.set_blocking(fd, True)
+os.write(fd, text.encode())
+os.close(fd)
+print(cpu)
+"""
+
+
+@pytest.mark.skipif(len(os.sched_getaffinity(0)) < 2, reason="needs two CPUs to move between")
+def test_list_keeps_a_cpu_mask_set_from_outside_during_the_call(tmp_path):
+    # 64 items and a last one that is a FIFO: list() holds its thread on one CPU through the
+    # series, past the let-go after 64 hand-offs, and is inside the FIFO's read when the mask
+    # changes.
+    for i in range(64):
+        (tmp_path / f"i{i:02d}.json").write_text(item_file(f"i{i:02d}"))
+    os.mkfifo(tmp_path / "z.json")
+    body = """
+        import subprocess
+        operator = subprocess.Popen(
+            [sys.executable, "-c", OPERATOR_SCRIPT, QUEUE_DIR + "/z.json", str(os.getpid()),
+             ITEM], stdout=subprocess.PIPE, text=True)
+        items = EnvelopeQueue(QUEUE_DIR).list()
+        out, _ = operator.communicate(timeout=30)
+        masks = {}
+        for tid in os.listdir("/proc/self/task"):
+            with open(f"/proc/self/task/{tid}/comm") as f:
+                name = f.read().strip()
+            masks.setdefault(name, []).append(sorted(os.sched_getaffinity(int(tid))))
+        report(items=len(items), last=items[-1].queue_id, operator=operator.returncode,
+               cpu=int(out), caller=sorted(os.sched_getaffinity(0)), masks=masks)
+    """
+    prelude = "OPERATOR_SCRIPT = %r\nQUEUE_DIR = %r\nITEM = %r\n" % (
+        OPERATOR_SCRIPT, str(tmp_path), item_file("z"))
+    (report,) = run_child(prelude + textwrap.dedent(body), timeout=60)
+    assert (report["items"], report["last"], report["operator"]) == (65, "z", 0)
+    cpu = report["cpu"]
+    assert report["caller"] == [cpu]
+    # Every thread, the pool thread that read the items among them, keeps the operator's CPU.
+    assert {name: [m for m in masks if m != [cpu]] for name, masks in report["masks"].items()} \
+        == {name: [] for name in report["masks"]}
+
+
 # --- collected last ----------------------------------------------------------------------
 
 

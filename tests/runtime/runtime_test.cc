@@ -193,11 +193,14 @@ TEST(Runtime, PoolIsCappedAndQueuedJobsRunInArrivalOrder) {
   std::vector<std::thread> callers;
   for (int id = 1; id <= 4; ++id) {
     callers.emplace_back([&, id] { runtime->BlockOn(job(id)); });
-    // Let each job arrive before the next, so that arrival order is known.
+    // Let each job arrive before the next, so that arrival order is known. A job that has
+    // its own thread counts once that thread has started it: until then it is still queued,
+    // and a later job would be seen queued beside it.
     ASSERT_TRUE(Eventually([&] {
       std::lock_guard lock(mu);
-      return static_cast<int>(started.size()) + static_cast<int>(runtime->Stats().queued_jobs) ==
-             id;
+      const int running = std::min(id, 2);
+      return static_cast<int>(started.size()) == running &&
+             static_cast<int>(runtime->Stats().queued_jobs) == id - running;
     }));
   }
   PoolStats stats = runtime->Stats();
@@ -395,6 +398,106 @@ TEST(Runtime, BlockOnGivesTheCallerItsCpusBack) {
     cpu_set_t after;
     ASSERT_EQ(sched_getaffinity(0, sizeof after, &after), 0);
     EXPECT_TRUE(CPU_EQUAL(&after, c.mask));
+  }
+  ASSERT_EQ(sched_setaffinity(0, sizeof allowed, &allowed), 0);
+}
+
+// What one job of OutsideChangeSeries sees and does.
+struct OutsideChange {
+  pid_t caller = 0;
+  int change_at = 0;         // the job (from 1) that changes the mask; 0 for none
+  bool keep_held = false;    // the new mask holds the caller's CPU and one more
+  std::vector<int> cpus;     // the CPUs the test may use
+  cpu_set_t mask;            // the mask set from outside
+  int later_mismatches = 0;  // later jobs that found the caller on another mask
+  pid_t pool_thread = 0;     // the thread that ran the last job
+};
+
+// Job `change_at` does what an operator's `taskset -a -p -c ...` does: it gives the caller
+// and itself (a runtime thread too) a mask other than the one the caller is held on.
+Task<int> OutsideChangeSeries(int count, OutsideChange* change) {
+  for (int i = 1; i <= count; ++i) {
+    co_await Blocking([change, i] {
+      cpu_set_t now;
+      if (sched_getaffinity(change->caller, sizeof now, &now) != 0) return;
+      change->pool_thread = gettid();
+      if (i == change->change_at) {
+        int held_cpu = -1;  // none while the caller is let go
+        for (int cpu : change->cpus) {
+          if (CPU_COUNT(&now) == 1 && CPU_ISSET(cpu, &now)) held_cpu = cpu;
+        }
+        CPU_ZERO(&change->mask);
+        for (int cpu : change->cpus) {
+          if (cpu != held_cpu) {
+            CPU_SET(cpu, &change->mask);
+            break;
+          }
+        }
+        if (change->keep_held && held_cpu >= 0) CPU_SET(held_cpu, &change->mask);
+        sched_setaffinity(change->caller, sizeof change->mask, &change->mask);
+        sched_setaffinity(0, sizeof change->mask, &change->mask);
+      } else if (change->change_at > 0 && i > change->change_at &&
+                 !CPU_EQUAL(&now, &change->mask)) {
+        ++change->later_mismatches;
+      }
+    });
+  }
+  co_return count;
+}
+
+// A mask given to the caller from outside while BlockOn holds it on one CPU (an operator's
+// taskset, a cpuset change) is the caller's from then on: BlockOn neither puts its old mask
+// back over it nor holds the caller again, at the let-go every 64 jobs or at the end, and the
+// pool thread, given the same mask, stays within it. The next call takes that mask as the
+// caller's own.
+TEST(Runtime, BlockOnLeavesAMaskSetFromOutside) {
+  cpu_set_t allowed;
+  ASSERT_EQ(sched_getaffinity(0, sizeof allowed, &allowed), 0);
+  std::vector<int> cpus;
+  for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+    if (CPU_ISSET(cpu, &allowed)) cpus.push_back(cpu);
+  }
+  if (cpus.size() < 2) GTEST_SKIP() << "needs two CPUs";
+  auto runtime = BuildRuntime(1);
+  struct Case {
+    std::string name;
+    int jobs;
+    int change_at;
+    bool keep_held;
+  };
+  const std::vector<Case> cases = {
+      {"while held", 30, 10, false},
+      {"just before the let-go", 100, 63, false},
+      {"while let go", 100, 64, false},
+      {"after being held again", 150, 100, false},
+      {"in the last job", 70, 70, false},
+      {"the held CPU and one more", 100, 20, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_EQ(sched_setaffinity(0, sizeof allowed, &allowed), 0);
+    OutsideChange change;
+    change.caller = gettid();
+    change.change_at = c.change_at;
+    change.keep_held = c.keep_held;
+    change.cpus = cpus;
+    EXPECT_EQ(runtime->BlockOn(OutsideChangeSeries(c.jobs, &change)), c.jobs);
+    cpu_set_t after;
+    ASSERT_EQ(sched_getaffinity(0, sizeof after, &after), 0);
+    EXPECT_TRUE(CPU_EQUAL(&after, &change.mask));
+    EXPECT_EQ(change.later_mismatches, 0);
+    cpu_set_t pool;
+    ASSERT_EQ(sched_getaffinity(change.pool_thread, sizeof pool, &pool), 0);
+    cpu_set_t within;
+    CPU_AND(&within, &pool, &change.mask);
+    EXPECT_TRUE(CPU_COUNT(&pool) > 0 && CPU_EQUAL(&within, &pool));
+
+    OutsideChange none;  // an ordinary series, now on the outside mask
+    none.caller = gettid();
+    none.mask = change.mask;
+    EXPECT_EQ(runtime->BlockOn(OutsideChangeSeries(100, &none)), 100);
+    ASSERT_EQ(sched_getaffinity(0, sizeof after, &after), 0);
+    EXPECT_TRUE(CPU_EQUAL(&after, &change.mask));
   }
   ASSERT_EQ(sched_setaffinity(0, sizeof allowed, &allowed), 0);
 }
