@@ -11,7 +11,7 @@ import os
 import pathlib
 import pickle
 import tempfile
-from collections.abc import Callable, Iterator
+from collections.abc import Callable, Generator
 
 from qiv_protocol import (
     AnchorProof,
@@ -64,7 +64,7 @@ assert copy.deepcopy(ENVELOPE) == ENVELOPE  # copy uses the same registry
 
 
 @contextlib.contextmanager
-def temporary_queue() -> Iterator[EnvelopeQueue]:
+def temporary_queue() -> Generator[EnvelopeQueue, None, None]:
     """A queue whose directory, with every item file, is gone after the block."""
     with tempfile.TemporaryDirectory() as tmp:
         yield EnvelopeQueue(os.path.join(tmp, "envelope-queue"))

@@ -13,7 +13,7 @@ BaseException (so `except Exception` does not catch it) and cannot be imported; 
 import builtins
 from collections.abc import Sequence
 from datetime import datetime
-from typing import Any, ClassVar, Literal, final
+from typing import Any, ClassVar, Literal, NoReturn, final
 
 __all__ = [
     "__version__",
@@ -43,6 +43,11 @@ _AnchorKind = Literal["open_timestamps", "ethereum", "solana", "nist_tsa", "hand
 _PairClass = Literal[
     "routing", "discovery", "enrichment", "causal", "marketplace", "trust", "compliance"
 ]
+
+# Six classes cannot be called (TypeError at run time). Their `__new__` asks for one argument
+# of the uninhabited type NoReturn, which no call can supply: mypy and pyright both refuse
+# `SignedEnvelope()` as a call with too few arguments and `SignedEnvelope(x)` as an argument of
+# the wrong type, while stubtest accepts it against the run-time `object.__new__`.
 
 def classify_exchange(protocol_hint: str, counterparty: str) -> _PairClass:
     """Map `(protocol_hint, counterparty)` to the pair class the exchange is emitted as.
@@ -124,6 +129,7 @@ class SignedEnvelope:
     """
 
     __hash__: ClassVar[None]  # type: ignore[assignment]
+    def __new__(cls, _not_callable: NoReturn, /) -> SignedEnvelope: ...
     @staticmethod
     def from_json(s: str) -> SignedEnvelope:
         """Parse a JSON wire envelope (object form, keys in any order, or array form).
@@ -201,6 +207,7 @@ class PeerIdentityDescriptor:
     """
 
     __hash__: ClassVar[None]  # type: ignore[assignment]
+    def __new__(cls, _not_callable: NoReturn, /) -> PeerIdentityDescriptor: ...
     @staticmethod
     def from_json(s: str) -> PeerIdentityDescriptor:
         """Raises ValueError "invalid PeerIdentityDescriptor JSON: <error>"."""
@@ -255,6 +262,7 @@ class SoftwareIdentity:
     identity: two identities from one seed are not equal.
     """
 
+    def __new__(cls, _not_callable: NoReturn, /) -> SoftwareIdentity: ...
     @staticmethod
     def generate() -> SoftwareIdentity:
         """A fresh key pair from the operating system's random source."""
@@ -283,6 +291,7 @@ class AnchorReceipt:
     """
 
     __hash__: ClassVar[None]  # type: ignore[assignment]
+    def __new__(cls, _not_callable: NoReturn, /) -> AnchorReceipt: ...
     @staticmethod
     def from_json(s: str) -> AnchorReceipt:
         """Raises ValueError "invalid AnchorReceipt JSON: <error>"."""
@@ -316,6 +325,7 @@ class AnchorProof:
     """
 
     __hash__: ClassVar[None]  # type: ignore[assignment]
+    def __new__(cls, _not_callable: NoReturn, /) -> AnchorProof: ...
     @staticmethod
     def from_json(s: str) -> AnchorProof:
         """Raises ValueError "invalid AnchorProof JSON: <error>"."""
@@ -408,6 +418,7 @@ class QueuedItem:
     """One spilled record, as `EnvelopeQueue.list()` returns it. Compared and hashed by
     identity."""
 
+    def __new__(cls, _not_callable: NoReturn, /) -> QueuedItem: ...
     @property
     def queue_id(self) -> str: ...
     @property
