@@ -1,4 +1,4 @@
-"""The scripts under examples/ and the README's "Using it" snippet run as written.
+"""The scripts under examples/, tools/demo.py and the README's "Using it" snippet run as written.
 
 Each runs in a child process under a time limit, seeing the module wherever this process
 found it (build tree or installed package).
@@ -39,3 +39,11 @@ def test_readme_snippet_runs(tmp_path):
     done = run_script(script)
     assert done.returncode == 0, done.stdout + done.stderr
     assert done.stdout.startswith("e1 routing 2024-03-05T07:08:09+00:00")
+
+
+def test_demo_anchors_the_merkle_root_of_its_batch():
+    done = run_script(ROOT / "tools" / "demo.py")
+    assert done.returncode == 0, done.stdout + done.stderr
+    # Leaves: SHA-256 of the signing bytes ["e1","h1","h2"], ["e2",...], ["e3",...]; the first
+    # two are paired, the third carried up: SHA-256(SHA-256(l1 + l2) + l3).
+    assert "anchored root f783174c445b89d2... as mock://f783174c: confirmed=True" in done.stdout
