@@ -80,7 +80,10 @@ check_refusals "mypy --strict refuses what the module refuses" "$rc" "$out" \
 echo "== pyright $pyright_version"
 pyright="$pyright_dir/node_modules/.bin/pyright"
 rc=0
-if [[ "$("$pyright" --version 2>/dev/null)" != "pyright $pyright_version" ]]; then
+if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
+  echo "   pyright needs node and npm (Debian: nodejs, npm)"
+  rc=1
+elif [[ "$("$pyright" --version 2>/dev/null)" != "pyright $pyright_version" ]]; then
   echo "   installing pyright@$pyright_version into $pyright_dir"
   mkdir -p "$pyright_dir"
   npm install --prefix "$pyright_dir" --no-save --no-audit --no-fund --loglevel=error \
