@@ -13,7 +13,7 @@ BaseException (so `except Exception` does not catch it) and cannot be imported; 
 import builtins
 from collections.abc import Sequence
 from datetime import datetime
-from typing import Any, ClassVar, Literal, final
+from typing import Any, ClassVar, Literal, NoReturn, final
 
 __all__ = [
     "__version__",
@@ -43,6 +43,11 @@ _AnchorKind = Literal["open_timestamps", "ethereum", "solana", "nist_tsa", "hand
 _PairClass = Literal[
     "routing", "discovery", "enrichment", "causal", "marketplace", "trust", "compliance"
 ]
+
+# Six classes cannot be called (TypeError at run time). Their `__new__` asks for one argument
+# of the uninhabited type NoReturn, which no call can supply: mypy and pyright both refuse
+# `SignedEnvelope()` as a call with too few arguments and `SignedEnvelope(x)` as an argument of
+# the wrong type, while stubtest accepts it against the run-time `object.__new__`.
 
 def classify_exchange(protocol_hint: str, counterparty: str) -> _PairClass:
     """Map `(protocol_hint, counterparty)` to the pair class the exchange is emitted as.
@@ -90,6 +95,9 @@ class ProtocolAddress:
 class CounterpartyInfo:
     """Everything known about the other end of an exchange; free-form metadata.
 
+    Nothing joins it to a `SignedEnvelope` (the module's own docstring says it travels with
+    one): no envelope method takes or returns it, and the queue does not keep it.
+
     Compared by value, unhashable. None for an optional field means absent (and differs
     from the empty text).
     """
@@ -120,13 +128,18 @@ class SignedEnvelope:
     """Wire record of one completed exchange; made by `from_json`, `from_dict` or as a queued
     item's `envelope`, never by calling the class (TypeError).
 
-    Compared by value (timestamps to the nanosecond), unhashable.
+    The module neither makes nor checks `our_signature`, a text carried as it is; signatures
+    over `canonical_signing_bytes()` are checked with `PeerIdentityDescriptor.verify` and made
+    with `SoftwareIdentity.sign`. Compared by value (timestamps to the nanosecond), unhashable.
     """
 
     __hash__: ClassVar[None]  # type: ignore[assignment]
+    def __new__(cls, _not_callable: NoReturn, /) -> SignedEnvelope: ...
     @staticmethod
     def from_json(s: str) -> SignedEnvelope:
-        """Parse a JSON wire envelope (object form, keys in any order, or array form).
+        """Parse a JSON wire envelope: the form `to_json` writes, keys in any order, or an array
+        of the twelve values in field order. Unknown keys are skipped; a repeated key is refused
+        ("duplicate field `<key>`").
 
         Raises ValueError "invalid SignedEnvelope JSON: <error> at line <l> column <c>". No
         signature is checked here: use `PeerIdentityDescriptor.verify` on
@@ -135,8 +148,8 @@ class SignedEnvelope:
     def to_json(self) -> str:
         """Compact JSON text; timestamps in full (RFC 3339, up to nine fraction digits)."""
     def canonical_signing_bytes(self) -> bytes:
-        """The bytes an Ed25519 signature covers: the compact JSON array
-        `[exchange_id, request_hash, response_hash or null]`."""
+        """The bytes an Ed25519 signature covers, made by this module: the compact JSON array
+        `[exchange_id, request_hash, response_hash or null]` in UTF-8."""
     def to_dict(self) -> dict[str, Any]:
         """`json.loads(self.to_json())`: timestamps are RFC 3339 text there, not datetime."""
     @staticmethod
@@ -196,14 +209,17 @@ class AttestationChain:
 class PeerIdentityDescriptor:
     """Public, serialisable view of a peer's identity; verifies signatures made with its key.
 
-    Made by `from_json`, `from_dict` or `SoftwareIdentity.descriptor()`. Compared by value,
-    unhashable.
+    It signs nothing; key generation and signing are `SoftwareIdentity`'s (the module's own
+    docstring says Python is not given them). Made by `from_json`, `from_dict` or
+    `SoftwareIdentity.descriptor()`. Compared by value, unhashable.
     """
 
     __hash__: ClassVar[None]  # type: ignore[assignment]
+    def __new__(cls, _not_callable: NoReturn, /) -> PeerIdentityDescriptor: ...
     @staticmethod
     def from_json(s: str) -> PeerIdentityDescriptor:
-        """Raises ValueError "invalid PeerIdentityDescriptor JSON: <error>"."""
+        """Raises ValueError "invalid PeerIdentityDescriptor JSON: <error> at line <l> column
+        <c>"."""
     def to_json(self) -> str: ...
     @staticmethod
     def from_dict(d: dict[str, Any]) -> PeerIdentityDescriptor:
@@ -228,7 +244,9 @@ class PeerIdentityDescriptor:
     @property
     def fingerprint(self) -> str: ...
     @property
-    def public_key_b64(self) -> str: ...
+    def public_key_b64(self) -> str:
+        """Standard base64 without padding, 43 characters for the 32 key bytes (as held, not
+        checked): `base64.b64decode(public_key_b64 + "=")` gives the bytes back."""
     @property
     def surface(self) -> _Surface: ...
     @property
@@ -251,10 +269,12 @@ class PeerIdentityDescriptor:
 class SoftwareIdentity:
     """An Ed25519 key pair held in process memory; its seed is wiped when the object is freed.
 
-    Made by `generate()` or `from_seed()`, never by calling the class. Compared and hashed by
-    identity: two identities from one seed are not equal.
+    Made by `generate()` or `from_seed()`, never by calling the class. `surface` and
+    `hardware_attested` are properties (the module's own docstring writes them as calls).
+    Compared and hashed by identity: two identities from one seed are not equal.
     """
 
+    def __new__(cls, _not_callable: NoReturn, /) -> SoftwareIdentity: ...
     @staticmethod
     def generate() -> SoftwareIdentity:
         """A fresh key pair from the operating system's random source."""
@@ -279,13 +299,16 @@ class SoftwareIdentity:
 class AnchorReceipt:
     """Receipt of a Merkle root submitted to an anchor; persist it (as JSON) to verify later.
 
-    Made by `from_json`, `from_dict` or `MockAnchor.submit`. Compared by value, unhashable.
+    A record only: it talks to no anchor, and this module's one anchor is the in-memory
+    `MockAnchor`. Made by `from_json`, `from_dict` or `MockAnchor.submit`. Compared by value,
+    unhashable.
     """
 
     __hash__: ClassVar[None]  # type: ignore[assignment]
+    def __new__(cls, _not_callable: NoReturn, /) -> AnchorReceipt: ...
     @staticmethod
     def from_json(s: str) -> AnchorReceipt:
-        """Raises ValueError "invalid AnchorReceipt JSON: <error>"."""
+        """Raises ValueError "invalid AnchorReceipt JSON: <error> at line <l> column <c>"."""
     def to_json(self) -> str: ...
     @staticmethod
     def from_dict(d: dict[str, Any]) -> AnchorReceipt:
@@ -316,9 +339,10 @@ class AnchorProof:
     """
 
     __hash__: ClassVar[None]  # type: ignore[assignment]
+    def __new__(cls, _not_callable: NoReturn, /) -> AnchorProof: ...
     @staticmethod
     def from_json(s: str) -> AnchorProof:
-        """Raises ValueError "invalid AnchorProof JSON: <error>"."""
+        """Raises ValueError "invalid AnchorProof JSON: <error> at line <l> column <c>"."""
     def to_json(self) -> str: ...
     @staticmethod
     def from_dict(d: dict[str, Any]) -> AnchorProof:
@@ -349,13 +373,16 @@ class MockAnchor:
 
     def __new__(cls, id: str) -> MockAnchor: ...
     def submit(self, merkle_root: bytes) -> AnchorReceipt:
-        """Submit a 32-byte Merkle root and return its receipt.
+        """Submit a 32-byte Merkle root and return its receipt, whose `submitted_at` and
+        `expected_finality_at` are both the fixed "2026-04-15T09:00:00Z".
 
         Raises ValueError "merkle_root must be exactly 32 bytes", or ValueError "anchor
         already submitted: <root hex>" for a root this anchor already holds.
         """
     def verify(self, receipt: AnchorReceipt) -> AnchorProof:
-        """Verify a receipt of a root submitted to this anchor; the proof is confirmed.
+        """Verify a receipt of a root submitted to this anchor; the proof is confirmed, names
+        this anchor, and copies the receipt's `submitted_at` as its `authoritative_time`. Only
+        the root and `submitted_at` are read: the receipt's `anchor_id` is not compared.
 
         Raises KeyError "anchor not found: <merkle_root_hex>" for a well-formed root this
         anchor never received (not ValueError, as the module's own docstring says), and
@@ -386,20 +413,26 @@ class EnvelopeQueue:
         unset)."""
     def push(self, pair_class: str, envelope: SignedEnvelope) -> None:
         """Write the envelope as the item `envelope.exchange_id`, replacing an earlier item of
-        that id; creates the directory with its parents when missing.
+        the same file name (ids that sanitise alike share one); creates the directory with its
+        parents when missing. The item goes to a temporary file renamed over the old one, so
+        the directory must be writable.
 
-        Raises OSError "queue I/O error at <path>: <error>" (exactly OSError, errno None) or
-        ValueError "queue JSON error: <error>".
+        Raises ValueError 'queue id "<id>" has no character usable in a file name: ...' for an
+        id without an ASCII letter, digit, "-" or "_", and OSError "queue I/O error at <path>:
+        <error>" (exactly OSError, errno None).
         """
     def list(self) -> builtins.list[QueuedItem]:
         """Every item, in byte order of the item file names (not by any UUIDv7 prefix, as
         the module's own docstring says); an empty list when the directory is missing.
 
         Raises OSError "queue I/O error at <path>: <error>", or ValueError "queue JSON error:
-        <error>" when an item file does not parse (and then returns no item at all).
+        <error>" when an item file does not parse (and then returns no item at all), with the
+        note "queue item file: <path>". An entry that vanishes while the queue is read (another
+        drainer dropped it) is skipped.
         """
     def drop_item(self, queue_id: str) -> None:
-        """Remove the item's file; None also when there was none. Raises OSError as `list`."""
+        """Remove the item's file; None also when there was none or another process removed
+        it meanwhile. Raises OSError as `list`."""
     @property
     def dir(self) -> str: ...
 
@@ -408,6 +441,7 @@ class QueuedItem:
     """One spilled record, as `EnvelopeQueue.list()` returns it. Compared and hashed by
     identity."""
 
+    def __new__(cls, _not_callable: NoReturn, /) -> QueuedItem: ...
     @property
     def queue_id(self) -> str: ...
     @property

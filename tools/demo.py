@@ -1,11 +1,12 @@
 """A short tour of qiv_protocol along its main road.
 
 An envelope arrives as JSON: parse it, check its signature against the signer's descriptor,
-spill it to a queue directory, list the queue, anchor the batch's Merkle root, and drop the
-item once it has been emitted again.
+spill it with two more to a queue directory, list the queue, anchor the batch's Merkle root,
+and drop the items once they have been emitted again.
 """
 import hashlib
 import tempfile
+from collections.abc import Sequence
 
 import qiv_protocol
 from qiv_protocol import (
@@ -26,6 +27,18 @@ identity = SoftwareIdentity.from_seed(
 descriptor_json = identity.descriptor().to_json()
 print(f"signer      {identity}")
 print(f"descriptor  {descriptor_json}")
+
+
+def merkle_root(leaves: Sequence[bytes]) -> bytes:
+    """The SHA-256 Merkle root of a non-empty batch: each leaf is the SHA-256 of its bytes, each
+    parent the SHA-256 of its two children joined, and an odd last node is carried up as it is."""
+    level = [hashlib.sha256(leaf).digest() for leaf in leaves]
+    while len(level) > 1:
+        parents = [hashlib.sha256(level[i] + level[i + 1]).digest()
+                   for i in range(0, len(level) - 1, 2)]
+        level = parents + level[len(parents) * 2:]
+    return level[0]
+
 
 # 1. Parse an envelope as it comes off the wire (offsets and a relaxed time form are accepted).
 wire = (
@@ -62,16 +75,23 @@ except ValueError as error:
 pair_class = classify_exchange(envelope.protocol_hint, envelope.counterparty_identifier)
 print(f"  classified as {pair_class}")
 
-# 3. Spill it to a queue directory, list the queue, anchor the batch, drop the item.
+# 3. Spill it with two more exchanges to a queue directory, list the queue, anchor the batch
+#    under the Merkle root of the items' signing bytes, drop the items.
 with tempfile.TemporaryDirectory() as tmp:
     queue = EnvelopeQueue(f"{tmp}/envelope-queue")
     queue.push(pair_class, envelope)
+    for exchange_id in ("e2", "e3"):
+        queue.push(pair_class, SignedEnvelope.from_json(wire.replace('"e1"', f'"{exchange_id}"')))
     items = queue.list()
     print(f"\n{queue!r} holds {len(items)} item(s):")
     for item in items:
-        print(f"  {item!r}: {item.pair_class}, same envelope: {item.envelope == envelope}")
+        print(f"  {item!r}: signing bytes {item.envelope.canonical_signing_bytes()!r}")
 
-    root = hashlib.sha256(b"".join(i.envelope.canonical_signing_bytes() for i in items)).digest()
+    leaves = [item.envelope.canonical_signing_bytes() for item in items]
+    root = merkle_root(leaves)
+    # Three leaves: the first two are paired, the third is carried up to pair with their parent.
+    h = [hashlib.sha256(leaf).digest() for leaf in leaves]
+    assert root == hashlib.sha256(hashlib.sha256(h[0] + h[1]).digest() + h[2]).digest()
     anchor = MockAnchor("demo")
     receipt = anchor.submit(root)
     proof = anchor.verify(receipt)

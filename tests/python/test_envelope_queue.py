@@ -9,6 +9,7 @@ import os
 import pathlib
 import subprocess
 import sys
+import tempfile
 import textwrap
 import threading
 import time
@@ -605,6 +606,36 @@ def test_push_replaces_a_partial_file_and_leaves_no_temporary_behind(tmp_path):
     q.push("routing", envelope())
     assert os.listdir(tmp_path) == ["e1.json"]
     assert (tmp_path / "e1.json").read_bytes() == E1_FILE
+
+
+def test_replacing_an_item_needs_write_permission_on_the_directory():
+    # A push writes the new item to a temporary file in the directory and renames it over the
+    # old one, so a writable item file in a directory the caller may not write stays as it was.
+    # Root passes every permission check: the child gives root up before it pushes (in a folder
+    # of its own under /tmp, as pytest's folders are closed to other users).
+    with tempfile.TemporaryDirectory() as tmp:
+        os.chmod(tmp, 0o755)
+        queue_dir = pathlib.Path(tmp) / "q"
+        EnvelopeQueue(str(queue_dir)).push("routing", envelope())
+        item = queue_dir / "e1.json"
+        item.chmod(0o666)
+        queue_dir.chmod(0o555)
+        try:
+            [outcome] = run_child(f"""
+                if os.geteuid() == 0:
+                    os.setgid(65534)
+                    os.setuid(65534)
+                try:
+                    q = EnvelopeQueue({str(queue_dir)!r})
+                    q.push("trust", SignedEnvelope.from_json({E1!r}))
+                    report(error=None)
+                except OSError as error:
+                    report(error=str(error))
+            """)
+        finally:
+            queue_dir.chmod(0o755)
+        assert outcome["error"] == f"queue I/O error at {item}: Permission denied (os error 13)"
+        assert item.read_bytes() == E1_FILE
 
 
 @pytest.mark.parametrize(

@@ -1,4 +1,5 @@
-"""The scripts under examples/ and the README's "Using it" snippet run as written.
+"""The scripts under examples/, tools/demo.py and the README's "Using it" snippet run as written,
+and the classify_exchange table of docs/api.md holds.
 
 Each runs in a child process under a time limit, seeing the module wherever this process
 found it (build tree or installed package).
@@ -10,6 +11,8 @@ import subprocess
 import sys
 
 import pytest
+
+from qiv_protocol import classify_exchange
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 EXAMPLES = sorted((ROOT / "examples").glob("*.py"))
@@ -39,3 +42,34 @@ def test_readme_snippet_runs(tmp_path):
     done = run_script(script)
     assert done.returncode == 0, done.stdout + done.stderr
     assert done.stdout.startswith("e1 routing 2024-03-05T07:08:09+00:00")
+
+
+def test_demo_anchors_the_merkle_root_of_its_batch():
+    done = run_script(ROOT / "tools" / "demo.py")
+    assert done.returncode == 0, done.stdout + done.stderr
+    # Leaves: SHA-256 of the signing bytes ["e1","h1","h2"], ["e2",...], ["e3",...]; the first
+    # two are paired, the third carried up: SHA-256(SHA-256(l1 + l2) + l3).
+    assert "anchored root f783174c445b89d2... as mock://f783174c: confirmed=True" in done.stdout
+
+
+def classify_rows():
+    """(when, pair class) of each row of the table under "## classify_exchange"."""
+    api = (ROOT / "docs" / "api.md").read_text(encoding="utf-8")
+    section = api.split("\n## classify_exchange\n", 1)[1].split("\n## ", 1)[0]
+    return re.findall(r'^\| \d+ \| (.*?) \| `"(\w+)"` \|$', section, re.M)
+
+
+def test_the_classify_table_of_the_api_reference_holds():
+    rows = classify_rows()
+    assert len(rows) == 14
+    for when, pair_class in rows:
+        names = re.findall(r"`([^`]+)`", when)
+        if when.startswith("the counterparty contains"):
+            # Anywhere in the text, in any ASCII case, and before any hint.
+            cases = [("dns", f"https://API.{names[0].upper()}:443/v1")]
+        elif when.startswith("the hint is"):
+            cases = [(name.upper(), "peer.example") for name in names]
+        else:
+            cases = [("", ""), ("udp", "peer.example"), ("dns ", "")]
+        for hint, counterparty in cases:
+            assert classify_exchange(hint, counterparty) == pair_class, (hint, counterparty)
