@@ -82,6 +82,15 @@ std::size_t CountRuntimeThreads() {
   return count;
 }
 
+// The CPUs in `set`, in ascending order, at most `limit` of them.
+std::vector<int> CpusIn(const cpu_set_t& set, std::size_t limit = CPU_SETSIZE) {
+  std::vector<int> cpus;
+  for (int cpu = 0; cpu < CPU_SETSIZE && cpus.size() < limit; ++cpu) {
+    if (CPU_ISSET(cpu, &set)) cpus.push_back(cpu);
+  }
+  return cpus;
+}
+
 Task<int> Immediate(int value) { co_return value; }
 
 Task<int> AddOnPool(int a, int b) {
@@ -322,10 +331,7 @@ TEST(Runtime, HandOffsUnderRacesLoseNoWakeUp) {
 TEST(Runtime, JobsRunOnTheCallersCpu) {
   cpu_set_t allowed;
   ASSERT_EQ(sched_getaffinity(0, sizeof allowed, &allowed), 0);
-  std::vector<int> cpus;
-  for (int cpu = 0; cpu < CPU_SETSIZE && cpus.size() < 3; ++cpu) {
-    if (CPU_ISSET(cpu, &allowed)) cpus.push_back(cpu);
-  }
+  const std::vector<int> cpus = CpusIn(allowed, 3);
   if (cpus.size() < 2) GTEST_SKIP() << "needs two CPUs";
   EXPECT_EQ(ExitOfChild([&] {
               auto runtime = BuildRuntime(1);
@@ -356,10 +362,7 @@ TEST(Runtime, JobsRunOnTheCallersCpu) {
 TEST(Runtime, BlockOnGivesTheCallerItsCpusBack) {
   cpu_set_t allowed;
   ASSERT_EQ(sched_getaffinity(0, sizeof allowed, &allowed), 0);
-  std::vector<int> cpus;
-  for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
-    if (CPU_ISSET(cpu, &allowed)) cpus.push_back(cpu);
-  }
+  const std::vector<int> cpus = CpusIn(allowed);
   if (cpus.size() < 2) GTEST_SKIP() << "needs two CPUs";
   auto runtime = BuildRuntime(1);
   auto jobs = [](int count, bool fault_at_end) -> Task<int> {
@@ -453,10 +456,7 @@ Task<int> OutsideChangeSeries(int count, OutsideChange* change) {
 TEST(Runtime, BlockOnLeavesAMaskSetFromOutside) {
   cpu_set_t allowed;
   ASSERT_EQ(sched_getaffinity(0, sizeof allowed, &allowed), 0);
-  std::vector<int> cpus;
-  for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
-    if (CPU_ISSET(cpu, &allowed)) cpus.push_back(cpu);
-  }
+  const std::vector<int> cpus = CpusIn(allowed);
   if (cpus.size() < 2) GTEST_SKIP() << "needs two CPUs";
   auto runtime = BuildRuntime(1);
   struct Case {
