@@ -14,6 +14,7 @@ tree="$root/build-ci/$suite-demo"
 
 bash "$root/tools/debian_tree.sh" make "$suite" "$base"
 rm -rf "$tree"
+mkdir -p "$(dirname "$tree")"
 cp -a "$base" "$tree"
 git clone -q "$root" "$tree/src"
 
@@ -36,4 +37,5 @@ if grep -in 'warn' "$log" >&2; then
   exit 1
 fi
 rm -rf "$tree"
+mkdir -p "$(dirname "$tree")"
 echo "bare_demo_check.sh: the demo installed what it needed, built and ran on a bare $suite"

@@ -59,5 +59,8 @@ fi
 export DEBIAN_FRONTEND=noninteractive
 apt=(apt-get -qq -o DPkg::Lock::Timeout=600 -o Dpkg::Use-Pty=0)
 "${apt[@]}" update
-"${apt[@]}" install -y --no-install-recommends "${missing[@]}" >/dev/null
+# Without apt-utils, debconf says on every install that it configures the packages later, as
+# it then does; on a bare machine that notice is no warning of ours, so it is left out.
+"${apt[@]}" install -y --no-install-recommends "${missing[@]}" >/dev/null \
+  2> >(grep -vx 'debconf: delaying package configuration, since apt-utils is not installed' >&2)
 echo "== installed: ${missing[*]}"
