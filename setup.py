@@ -8,6 +8,11 @@ against 3.12+ headers breaks on 3.10 and 3.11. QIV_PYTHON names another interpre
 QIV_BUILD_DIR another CMake build directory than build/wheel/cmake; QIV_BUILD_JOBS the number
 of compile jobs (4).
 
+The module is built self-contained (CMake's QIV_SELF_CONTAINED: Crypto++ and libstdc++ linked
+in, every symbol but PyInit_qiv_protocol hidden), so that it needs only glibc 2.34 and
+libgcc_s; only such a build gets the manylinux_2_34 tag (tools/check_wheel.py checks the
+claim), and the licence texts of what it links in travel in the wheel's .dist-info.
+
 A missing tool or header set ends the build with one sentence saying what is missing.
 """
 import os
@@ -18,11 +23,22 @@ import subprocess
 
 from setuptools import Extension, setup
 from setuptools.command.build_ext import build_ext
+from setuptools.command.egg_info import egg_info
 from setuptools.errors import PlatformError
+
+try:  # setuptools 70.1 and later carry bdist_wheel; before, the wheel package does
+    from setuptools.command.bdist_wheel import bdist_wheel
+except ImportError:
+    try:
+        from wheel.bdist_wheel import bdist_wheel
+    except ImportError:  # metadata alone (egg_info) needs neither; a wheel build stops
+        bdist_wheel = None
 
 ROOT = pathlib.Path(__file__).resolve().parent
 MODULE = "qiv_protocol"
 BUILT_FILE = f"{MODULE}.abi3.so"
+# What a self-contained module needs of the target machine: glibc 2.34 or later.
+MANYLINUX = "manylinux_2_34"
 
 
 def first_cmake_error(log):
@@ -59,6 +75,7 @@ class CMakeBuild(build_ext):
         build_dir.mkdir(parents=True, exist_ok=True)
         configure = [cmake, "-S", str(ROOT), "-B", str(build_dir),
                      "-DCMAKE_BUILD_TYPE=Release", "-DQIV_BUILD_TESTS=OFF",
+                     "-DQIV_SELF_CONTAINED=ON",
                      # -s: the wheel carries the module without its symbol tables.
                      "-DCMAKE_MODULE_LINKER_FLAGS=-s",
                      # Fault reports name source files relative to the tree, not the builder's.
@@ -74,6 +91,9 @@ class CMakeBuild(build_ext):
         target = pathlib.Path(self.get_ext_fullpath(ext.name))
         target.parent.mkdir(parents=True, exist_ok=True)
         shutil.copyfile(build_dir / "python" / BUILT_FILE, target)
+        cache = (build_dir / "CMakeCache.txt").read_text(errors="replace")
+        self.distribution.qiv_self_contained = bool(
+            re.search(r"^QIV_SELF_CONTAINED:BOOL=(ON|TRUE|1)$", cache, re.M | re.I))
 
     def _run(self, command, log_path, step):
         done = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
@@ -88,6 +108,34 @@ class CMakeBuild(build_ext):
             raise PlatformError(f"{reason} (full log: {log_path})")
 
 
+class EggInfo(egg_info):
+    """egg_info whose staging folder (build/wheel) is made when missing, as in a clean clone:
+    setuptools refuses an egg_base that does not exist yet."""
+
+    def finalize_options(self):
+        if self.egg_base:
+            pathlib.Path(self.egg_base).mkdir(parents=True, exist_ok=True)
+        super().finalize_options()
+
+
+commands = {"build_ext": CMakeBuild, "egg_info": EggInfo}
+
+if bdist_wheel is not None:
+    class BdistWheel(bdist_wheel):
+        """Tags the wheel manylinux_2_34 when the module in it was built self-contained; any
+        other build keeps the builder's own platform tag (linux_<arch>), which promises
+        nothing."""
+
+        def get_tag(self):
+            impl, abi, plat = super().get_tag()
+            if (getattr(self.distribution, "qiv_self_contained", False)
+                    and plat.startswith("linux_")):
+                plat = f"{MANYLINUX}_{plat[len('linux_'):]}"
+            return impl, abi, plat
+
+    commands["bdist_wheel"] = BdistWheel
+
+
 setup(
     # The stub-only package types the module for mypy and pyright alike (a .pyi beside a
     # top-level extension module is not seen by mypy). Its name is no identifier, which the
@@ -96,7 +144,7 @@ setup(
     package_data={"qiv_protocol-stubs": ["__init__.pyi"]},
     include_package_data=False,
     ext_modules=[Extension(MODULE, sources=[], py_limited_api=True)],
-    cmdclass={"build_ext": CMakeBuild},
+    cmdclass=commands,
     options={"bdist_wheel": {"py_limited_api": "cp310"},
              # setuptools' own staging stays out of the CMake tree in build/.
              "build": {"build_base": "build/wheel/setuptools"},
