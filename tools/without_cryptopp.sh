@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Runs a command in a mount namespace of its own in which Crypto++'s shared library cannot be
-# loaded: the file behind libcrypto++.so.8 is covered by an empty one. The installed module must
-# carry everything it needs, so a suite run this way fails when it still asks the loader for
-# Crypto++. Before the command starts, a dlopen of the library is tried and must fail, so that
-# a mask that did not take cannot let the check pass silently. Needs root (mount namespaces).
+# loaded: the file behind libcrypto++.so.8 is covered by /dev/null, which reads as empty. The
+# installed module must carry everything it needs, so a suite run this way fails when it still
+# asks the loader for Crypto++. Before the command starts, a dlopen of the library is tried and
+# must fail, so that a mask that did not take cannot let the check pass silently. Needs root
+# (mount namespaces).
 #
 #   tools/without_cryptopp.sh python3 -m pytest tests/python
 set -euo pipefail
