@@ -7,7 +7,8 @@
 #      no index, build tools from /usr/share/python-wheels), expected to be exactly
 #      qiv_protocol-0.1.0-cp310-abi3-manylinux_2_34_x86_64.whl, then tools/check_wheel.py on it,
 #      and the packaging error tests; from another fresh clone: the isolated `pip install .`
-#      into a plain venv of Debian's python3, imported from / without Crypto++'s library;
+#      into a plain venv of Debian's python3, imported from / without Crypto++'s library; from a
+#      third, the README's "Hacking" build, ctest and pytest commands as written;
 #   3. the wheel installed into a venv of Debian's python3 and of every pyenv CPython 3.10-3.13
 #      present, and the whole Python suite run against each installed package from outside the
 #      source tree, with Crypto++'s shared library made unloadable (tools/without_cryptopp.sh);
@@ -122,7 +123,7 @@ install_venv="$ci/venv-isolated"
 isolated_install() {
   git clone -q "$root" "$install_clone"
   "$debian" -m venv "$install_venv"  # no system site packages: pip brings only what it needs
-  (cd "$install_clone" && QIV_BUILD_JOBS=3 "$install_venv/bin/pip" install -q --no-index \
+  (cd "$install_clone" && QIV_BUILD_JOBS=3 "$install_venv/bin/pip" install --no-index \
      --find-links "$wheels_dir" .)
   # shellcheck disable=SC2016
   (cd / && bash "$root/tools/without_cryptopp.sh" "$install_venv/bin/python" -c \
@@ -131,6 +132,26 @@ print("   imported", qiv_protocol.__file__)' "$install_venv")
 }
 step "isolated source install: venv/bin/pip install --no-index --find-links $wheels_dir . (fresh clone)" \
   isolated_install
+
+# The README's "Hacking" build and its Python suite, as written, in a fresh clone (they make
+# build/ there); held to three CPUs like the other builds here.
+hacking_clone="$ci/clone-hacking"
+hacking() {
+  git clone -q "$root" "$hacking_clone"
+  cd "$hacking_clone"
+  local log="$ci/hacking.log" cpus=$(($(nproc) < 3 ? $(nproc) : 3))
+  if ! taskset -c "0-$((cpus - 1))" bash -c \
+       'cmake -S . -B build -G Ninja && ninja -C build && ctest --test-dir build --no-tests=error' \
+       >"$log" 2>&1; then
+    tail -40 "$log"
+    echo "the Hacking build failed (log: $log)"
+    return 1
+  fi
+  grep -E 'tests passed|tests failed' "$log"
+  pytest tests/python
+}
+step "README Hacking: cmake -S . -B build -G Ninja && ninja -C build && ctest ...; pytest tests/python (fresh clone)" \
+  hacking
 
 # --- 3. the wheel installed on every interpreter, Crypto++ unloadable ----------------------
 # pyenv interpreters get Debian's pytest through a pip-less venv whose .pth file names a folder
