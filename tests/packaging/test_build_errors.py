@@ -1,5 +1,5 @@
-"""A source build that lacks a tool or a usable Python header set stops with one sentence
-naming what is missing, not a traceback.
+"""A source build that lacks a tool, a usable Python header set or Crypto++ stops with one
+sentence naming what is missing, not a traceback.
 
 Run by tools/test_all.sh with an interpreter that has setuptools and wheel (Debian's); each
 case builds in a directory of its own, so the shared wheel build is not touched.
@@ -62,3 +62,47 @@ def test_missing_piece_is_named_in_one_sentence(tmp_path, name, env_of, sentence
     assert sentence in output, output
     assert "Traceback" not in output, output
     assert not (tmp_path / "dist").exists() or not list((tmp_path / "dist").iterdir())
+
+
+def cmake_error(log):
+    """The text of the first CMake error, its wrapped lines joined."""
+    lines = log.splitlines()
+    start = next(i for i, line in enumerate(lines) if line.startswith("CMake Error"))
+    block = []
+    for line in lines[start + 1:]:
+        if block and not line.strip():
+            break
+        if line.strip():
+            block.append(line.strip())
+    return " ".join(block)
+
+
+# Crypto++ hidden from CMake's searches by re-rooting them into an empty folder.
+SHARED = "/usr/lib/x86_64-linux-gnu/libcrypto++.so"
+CRYPTOPP_CASES = [
+    ("no headers", ["-DCMAKE_FIND_ROOT_PATH_MODE_INCLUDE=ONLY"],
+     "Could not find CRYPTOPP_INCLUDE_DIR (the Crypto++ headers, cryptopp/donna.h): on Debian "
+     "they come with the package libcrypto++-dev (apt-get install libcrypto++-dev)."),
+    ("no library", ["-DCMAKE_FIND_ROOT_PATH_MODE_LIBRARY=ONLY"],
+     "Could not find CRYPTOPP_LIBRARY (the Crypto++ library, libcrypto++.so or libcryptopp.so): "
+     "on Debian it comes with the package libcrypto++-dev (apt-get install libcrypto++-dev)."),
+    ("no static library",
+     ["-DQIV_SELF_CONTAINED=ON", f"-DCRYPTOPP_LIBRARY={SHARED}",
+      "-DCMAKE_FIND_ROOT_PATH_MODE_LIBRARY=ONLY"],
+     "Could not find CRYPTOPP_STATIC_LIBRARY (the static Crypto++ library, libcrypto++.a or "
+     "libcryptopp.a), which QIV_SELF_CONTAINED links into the Python modules: on Debian it "
+     "comes with the package libcrypto++-dev (apt-get install libcrypto++-dev)."),
+]
+
+
+@pytest.mark.skipif(shutil.which("cmake") is None, reason="needs cmake")
+@pytest.mark.parametrize("name, flags, sentence", CRYPTOPP_CASES,
+                         ids=[c[0] for c in CRYPTOPP_CASES])
+def test_missing_cryptopp_names_its_package(tmp_path, name, flags, sentence):
+    (tmp_path / "empty").mkdir()
+    done = subprocess.run(
+        ["cmake", "-S", str(ROOT), "-B", str(tmp_path / "build"), "-DQIV_BUILD_TESTS=OFF",
+         f"-DCMAKE_FIND_ROOT_PATH={tmp_path / 'empty'}", *flags],
+        capture_output=True, text=True, timeout=300)
+    assert done.returncode != 0
+    assert cmake_error(done.stdout + done.stderr) == sentence
