@@ -3,12 +3,13 @@
 # runs every test, in this order:
 #   1. the C++ build (warnings are errors, Python modules self-contained) and its GoogleTest
 #      suites through ctest;
-#   2. from a fresh clone of the committed tree: the wheel by the isolated road (pip wheel with
-#      no index, build tools from /usr/share/python-wheels), expected to be exactly
-#      qiv_protocol-0.1.0-cp310-abi3-manylinux_2_34_x86_64.whl, then tools/check_wheel.py on it,
-#      and the packaging error tests; from another fresh clone: the isolated `pip install .`
-#      into a plain venv of Debian's python3, imported from / without Crypto++'s library; from a
-#      third, the README's "Hacking" build, ctest and pytest commands as written;
+#   2. the README's offline Install roads as written, each in a fresh clone of the committed
+#      tree: in one, a venv v of Debian's python3 whose pip builds the wheel with build
+#      isolation and no index (setuptools and wheel from /usr/share/python-wheels), expected to
+#      be exactly qiv_protocol-0.1.0-cp310-abi3-manylinux_2_34_x86_64.whl, then
+#      tools/check_wheel.py on it and the packaging tests; in another, the same venv's
+#      `pip install .`, imported from / without Crypto++'s library; in a third, the README's
+#      "Hacking" build, ctest and pytest commands;
 #   3. the wheel installed into a venv of Debian's python3 and of every pyenv CPython 3.10-3.13
 #      present, and the whole Python suite run against each installed package from outside the
 #      source tree, with Crypto++'s shared library made unloadable (tools/without_cryptopp.sh);
@@ -85,52 +86,57 @@ debian=/usr/bin/python3
 wheels_dir=/usr/share/python-wheels  # Debian's setuptools and wheel, for isolated builds
 offline=(-q --no-index --no-deps --no-cache-dir)  # pip: nothing fetched, nothing cached
 
-# --- 2. the wheel and the source install, each from a fresh clone of HEAD ----------------
-# A clone holds what is committed and nothing of the build folders made above.
+# --- 2. the README's Install roads, each in a fresh clone of HEAD --------------------------
+# A clone holds what is committed and nothing of the build folders made above. The offline
+# roads, as the README writes them: Debian's python3 makes the venv v, whose pip builds with
+# Debian's setuptools and wheel from /usr/share/python-wheels in an isolated environment.
 wheel_name=qiv_protocol-0.1.0-cp310-abi3-manylinux_2_34_x86_64.whl
 wheel_clone="$ci/clone-wheel"
 dist="$wheel_clone/dist"
 build_wheel() {
   git clone -q "$root" "$wheel_clone"
-  (cd "$wheel_clone" && QIV_BUILD_JOBS=3 "$debian" -m pip wheel --no-index \
-     --find-links "$wheels_dir" --no-deps -w dist .)
-  local wheels=("$dist"/*.whl)
-  if [[ "${wheels[*]}" != "$dist/$wheel_name" ]]; then
+  cd "$wheel_clone"
+  QIV_BUILD_JOBS=3 bash -c '/usr/bin/python3 -m venv v &&
+    v/bin/pip wheel --no-index --find-links /usr/share/python-wheels --no-deps -w dist .'
+  local wheels=(dist/*.whl)
+  if [[ "${wheels[*]}" != "dist/$wheel_name" ]]; then
     echo "expected exactly $wheel_name, got: ${wheels[*]}"
     return 1
   fi
-  local cache="$wheel_clone/build/wheel/cmake/CMakeCache.txt" headers_python headers_version
+  local cache=build/wheel/cmake/CMakeCache.txt headers_python headers_version
   headers_python="$(sed -n 's/^Python_EXECUTABLE:FILEPATH=//p' "$cache")"
   headers_version="$("$headers_python" -c 'import sys; print("%d.%d" % sys.version_info[:2])')"
-  echo "   $(du -k "$dist/$wheel_name" | cut -f1) KB, module compiled against the" \
+  echo "   $(du -k "dist/$wheel_name" | cut -f1) KB, module compiled against the" \
        "$headers_version headers"
   [[ "$headers_version" == 3.10 || "$headers_version" == 3.11 ]] || { echo "wrong headers"; return 1; }
 }
-step "wheel: pip wheel --no-index --find-links $wheels_dir --no-deps -w dist . (fresh clone)" \
+step "wheel: v/bin/pip wheel --no-index --find-links $wheels_dir --no-deps -w dist . (fresh clone)" \
   build_wheel
 wheel="$dist/$wheel_name"
 [[ -f "$wheel" ]] || wheel=""
 if [[ -n "$wheel" ]]; then
-  step "wheel policy: tools/check_wheel.py $wheel_name" "$debian" tools/check_wheel.py "$wheel"
+  step "wheel policy: /usr/bin/python3 tools/check_wheel.py dist/$wheel_name" \
+    bash -c 'cd "$1" && exec /usr/bin/python3 tools/check_wheel.py "dist/$2"' _ \
+    "$wheel_clone" "$wheel_name"
 fi
-# The packaging errors build from the clone too, so that nothing lands in build/ here.
-step "packaging errors: tests/packaging" \
-  bash -c 'cd "$1" && exec "$2" -m pytest -q -p no:cacheprovider "$3/tests/packaging"' _ \
-  "$outside" "$debian" "$wheel_clone"
+# The packaging tests build from the clone too, so that nothing lands in build/ here; they
+# check the built wheel as well (QIV_WHEEL).
+step "packaging: tests/packaging" \
+  bash -c 'cd "$1" && QIV_WHEEL="$4" exec "$2" -m pytest -q -p no:cacheprovider "$3/tests/packaging"' \
+  _ "$outside" "$debian" "$wheel_clone" "$wheel"
 
 install_clone="$ci/clone-install"
-install_venv="$ci/venv-isolated"
 isolated_install() {
   git clone -q "$root" "$install_clone"
-  "$debian" -m venv "$install_venv"  # no system site packages: pip brings only what it needs
-  (cd "$install_clone" && QIV_BUILD_JOBS=3 "$install_venv/bin/pip" install --no-index \
-     --find-links "$wheels_dir" .)
+  cd "$install_clone"
+  QIV_BUILD_JOBS=3 bash -c '/usr/bin/python3 -m venv v &&
+    v/bin/pip install --no-index --find-links /usr/share/python-wheels .'
   # shellcheck disable=SC2016
-  (cd / && bash "$root/tools/without_cryptopp.sh" "$install_venv/bin/python" -c \
+  (cd / && bash "$root/tools/without_cryptopp.sh" "$install_clone/v/bin/python" -c \
      'import qiv_protocol, sys; assert sys.argv[1] in qiv_protocol.__file__, qiv_protocol.__file__
-print("   imported", qiv_protocol.__file__)' "$install_venv")
+print("   imported", qiv_protocol.__file__)' "$install_clone/v/")
 }
-step "isolated source install: venv/bin/pip install --no-index --find-links $wheels_dir . (fresh clone)" \
+step "install: /usr/bin/python3 -m venv v && v/bin/pip install --no-index --find-links $wheels_dir . (fresh clone)" \
   isolated_install
 
 # The README's "Hacking" build and its Python suite, as written, in a fresh clone (they make
