@@ -13,7 +13,7 @@ base="${QIV_BARE_TREE:-$root/build-ci/$suite-base}"
 tree="$root/build-ci/$suite-demo"
 
 bash "$root/tools/debian_tree.sh" make "$suite" "$base"
-rm -rf "$tree"
+bash "$root/tools/debian_tree.sh" remove "$tree"
 mkdir -p "$(dirname "$tree")"
 cp -a "$base" "$tree"
 git clone -q "$root" "$tree/src"
@@ -36,6 +36,6 @@ if grep -in 'warn' "$log" >&2; then
   echo "bare_demo_check.sh: the demo printed warnings on a bare $suite (log: $log)" >&2
   exit 1
 fi
-rm -rf "$tree"
+bash "$root/tools/debian_tree.sh" remove "$tree"
 mkdir -p "$(dirname "$tree")"
 echo "bare_demo_check.sh: the demo installed what it needed, built and ran on a bare $suite"

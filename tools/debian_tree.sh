@@ -5,6 +5,7 @@
 #
 #   tools/debian_tree.sh make <suite> <dir> [pkg,pkg...]   # reuses <dir> if it matches
 #   tools/debian_tree.sh run <dir> <command> [args...]
+#   tools/debian_tree.sh remove <dir>...                   # refused while anything is mounted in one
 #
 # make: a tree already in <dir> for the same suite and packages is kept (debootstrap takes a
 # minute or two); otherwise it is built beside it and moved into place only once complete, so
@@ -17,6 +18,7 @@ set -euo pipefail
 usage() {
   echo "usage: tools/debian_tree.sh make <suite> <dir> [pkg,pkg...]" >&2
   echo "       tools/debian_tree.sh run <dir> <command> [args...]" >&2
+  echo "       tools/debian_tree.sh remove <dir>..." >&2
   exit 2
 }
 
@@ -39,6 +41,17 @@ debian_mirror() {
   echo "$uri"
 }
 
+# A recursive removal must never run through a mount (a chroot's /dev would empty the host's).
+refuse_mounted() {
+  local dir held
+  dir="$(readlink -m "$1")"
+  held="$(awk -v d="$dir" '$2 == d || index($2, d "/") == 1 { print $2 }' /proc/mounts)"
+  if [[ -n "$held" ]]; then
+    echo "debian_tree.sh: not removing $dir, file systems are mounted in it: ${held//$'\n'/ }" >&2
+    exit 1
+  fi
+}
+
 make_tree() {
   local suite="$1" dir="$2" include="${3:-}"
   local stamp="suite=$suite include=$include"
@@ -48,7 +61,9 @@ make_tree() {
   fi
   local mirror new="$dir.new" log="$dir.log" start=$SECONDS
   mirror="$(debian_mirror)"
-  rm -rf "$new" "$dir"
+  refuse_mounted "$new"
+  refuse_mounted "$dir"
+  rm -rf --one-file-system "$new" "$dir"
   mkdir -p "$(dirname "$dir")"
   echo "debian_tree.sh: debootstrap --variant=minbase $suite${include:+ (with $include)} into $dir"
   local args=(--variant=minbase)
@@ -97,5 +112,10 @@ shift
 case "$command" in
   make) (($# == 2 || $# == 3)) || usage; make_tree "$@" ;;
   run) (($# >= 2)) || usage; run_in_tree "$@" ;;
+  remove)
+    (($# >= 1)) || usage
+    for dir in "$@"; do refuse_mounted "$dir"; done
+    rm -rf --one-file-system "$@"
+    ;;
   *) usage ;;
 esac

@@ -30,7 +30,7 @@ fi
 # A fresh work folder in the tree: the wheel, the suite with what it reads (examples, README),
 # the test-only modules. Copies, not mounts: nothing of the build folders comes along.
 work="$tree/qiv-check"
-rm -rf "$work"
+bash "$root/tools/debian_tree.sh" remove "$work"
 mkdir -p "$work/dist" "$work/src" "$work/testkit" "$work/run"
 cp "$wheel" "$work/dist/"
 tar -C "$root" --exclude=__pycache__ -cf - README.md examples tests/python | tar -C "$work/src" -xf -

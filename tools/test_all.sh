@@ -29,9 +29,11 @@ ci="$root/build-ci"
 bash tools/install_packages.sh demo tests
 
 # A clean build-ci/, except the debootstrap trees (tools/debian_tree.sh makes them from nothing
-# when they are missing, and keeps them only while they match what is asked for).
+# when they are missing, and keeps them only while they match what is asked for). Its remove
+# refuses a folder with anything mounted in it: a removal through a chroot's /dev would empty
+# the host's.
 mkdir -p "$ci"
-find "$ci" -mindepth 1 -maxdepth 1 ! -name trixie ! -name '*-base' -exec rm -rf {} +
+find "$ci" -mindepth 1 -maxdepth 1 ! -name trixie ! -name '*-base' -exec bash tools/debian_tree.sh remove {} +
 
 # pyenv's interpreters, when pyenv is installed (also when it is not on PATH).
 pyenv_root="$(pyenv root 2>/dev/null || echo "${PYENV_ROOT:-$HOME/.pyenv}")"

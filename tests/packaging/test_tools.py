@@ -1,5 +1,7 @@
-"""tools/install_packages.sh reads the one package list, tools/packages.txt, by group."""
+"""The scripts under tools/: the package list read by group, and tree removal kept off mounts."""
+import os
 import pathlib
+import shutil
 import subprocess
 
 import pytest
@@ -42,3 +44,22 @@ def test_bad_arguments_are_refused(args, message):
     done = subprocess.run(["bash", str(SCRIPT), *args], capture_output=True, text=True,
                           timeout=60)
     assert (done.returncode, done.stderr, done.stdout) == (2, message, "")
+
+
+@pytest.mark.skipif(os.geteuid() != 0 or not shutil.which("unshare"),
+                    reason="needs root and unshare for a mount namespace")
+def test_tree_removal_refuses_to_run_through_a_mount(tmp_path):
+    # A chroot's /dev bind-mounted from the host: removing the tree must not reach into it.
+    host = tmp_path / "host"
+    host.mkdir()
+    (host / "file").write_text("keep")
+    tree = tmp_path / "tree"
+    (tree / "dev").mkdir(parents=True)
+    done = subprocess.run(
+        ["unshare", "--mount", "--propagation", "private", "bash", "-c",
+         'mount --bind "$1" "$2/dev" && exec bash "$3" remove "$2"', "_",
+         str(host), str(tree), str(ROOT / "tools" / "debian_tree.sh")],
+        capture_output=True, text=True, timeout=60)
+    assert (done.returncode, done.stderr) == (
+        1, f"debian_tree.sh: not removing {tree}, file systems are mounted in it: {tree}/dev\n")
+    assert (host / "file").read_text() == "keep"
