@@ -27,13 +27,14 @@ if [[ -n "$(find "$tree/usr/lib" "$tree/lib" -name 'libcrypto++*' -print -quit 2
   exit 1
 fi
 
-# A fresh work folder in the tree: the wheel, the suite with what it reads (examples, README),
-# the test-only modules. Copies, not mounts: nothing of the build folders comes along.
+# A fresh work folder in the tree: the wheel, the source files that git tracks (the suite and
+# what it reads: examples, README, the demo), the test-only modules. Copies, not mounts:
+# nothing of the build folders comes along.
 work="$tree/qiv-check"
 bash "$root/tools/debian_tree.sh" remove "$work"
 mkdir -p "$work/dist" "$work/src" "$work/testkit" "$work/run"
 cp "$wheel" "$work/dist/"
-tar -C "$root" --exclude=__pycache__ -cf - README.md examples tests/python | tar -C "$work/src" -xf -
+git -C "$root" ls-files -z | tar -C "$root" --null -T - -cf - | tar -C "$work/src" -xf -
 modules=()
 if [[ -n "$testkit" ]]; then
   for so in "$testkit"/*.abi3.so; do
