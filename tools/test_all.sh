@@ -1,37 +1,39 @@
 #!/usr/bin/env bash
-# Installs what is missing (apt-get only), builds from scratch and runs every test suite:
-# the GoogleTest suites through ctest; then the wheel (pip wheel), installed into a venv of
-# Debian's python3 and of every pyenv CPython from 3.10 to 3.13 that is present, with the
-# Python suite run against each installed package from outside the source tree; a source
-# install (pip install .), stubtest and mypy --strict on the stubs; then the C++ and Python
-# suites again under ASan+UBSan (tools/sanitize.sh), then every fuzz target for 30 s
-# (tools/fuzz.sh). Any failure, sanitizer report or fuzz finding fails the run; once ctest has
-# passed every later step runs, and a summary with the fuzz figures ends the run.
+# Installs what is missing (apt-get, tools/packages.txt), builds from scratch in build-ci/ and
+# runs every test, in this order:
+#   1. the C++ build (warnings are errors, Python modules self-contained) and its GoogleTest
+#      suites through ctest;
+#   2. the README's offline Install roads as written, each in a fresh clone of the committed
+#      tree: in one, a venv v of Debian's python3 whose pip builds the wheel with build
+#      isolation and no index (setuptools and wheel from /usr/share/python-wheels), expected to
+#      be exactly qiv_protocol-0.1.0-cp310-abi3-manylinux_2_34_x86_64.whl, then
+#      tools/check_wheel.py on it and the packaging tests; in another, the same venv's
+#      `pip install .`, imported from / without Crypto++'s library; in a third, the README's
+#      "Hacking" build, ctest and pytest commands;
+#   3. the wheel installed into a venv of Debian's python3 and of every pyenv CPython 3.10-3.13
+#      present, and the whole Python suite run against each installed package from outside the
+#      source tree, with Crypto++'s shared library made unloadable (tools/without_cryptopp.sh);
+#   4. stubtest and mypy --strict on the stubs, the demo and the examples;
+#   5. the wheel on Debian 13 (tools/distro_check.sh) and the demo on a bare Debian
+#      (tools/bare_demo_check.sh), both in debootstrap trees under build-ci/;
+#   6. the C++ and Python suites under ASan+UBSan (tools/sanitize.sh, build-asan/) and every
+#      fuzz target for 30 s (tools/fuzz.sh, build-fuzz/).
+# Any failure, sanitizer report or fuzz finding fails the run, and so does a suite that collects
+# no test. Once ctest has passed every later step runs; a summary with each step's time and
+# the fuzz figures ends the run. build/ (the developers' tree) is never touched. Needs root.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$(pwd)"
+ci="$root/build-ci"
 
-# --- packages ---------------------------------------------------------------------------
-# pytest and its pure-Python dependencies; exceptiongroup and tomli are needed only by 3.10.
-# clang-14 with its sanitizer and libFuzzer runtimes builds the fuzz targets; llvm-14 brings the
-# symbolizer that turns their reports into file:line (g++'s libasan comes with g++).
-# libcrypto++-dev gives the libraries Ed25519 and SHA-256; libssl-dev serves only the tests
-# that check our arithmetic and hashing against OpenSSL. setuptools, wheel, pip and venv build
-# and install the wheel offline; mypy runs stubtest and the strict type checks.
-packages=(cmake ninja-build g++ libcrypto++-dev libssl-dev libgtest-dev python3 python3-pytest
-          python3-pluggy python3-iniconfig python3-packaging python3-attr python3-py
-          python3-exceptiongroup python3-tomli clang-14 libclang-rt-14-dev llvm-14
-          python3-setuptools python3-wheel python3-pip python3-venv python3-mypy)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  echo "== installing: ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get -o DPkg::Lock::Timeout=600 update -qq
-  apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}"
-fi
+bash tools/install_packages.sh demo tests
+
+# A clean build-ci/, except the debootstrap trees (tools/debian_tree.sh makes them from nothing
+# when they are missing, and keeps them only while they match what is asked for). Its remove
+# refuses a folder with anything mounted in it: a removal through a chroot's /dev would empty
+# the host's.
+mkdir -p "$ci"
+find "$ci" -mindepth 1 -maxdepth 1 ! -name trixie ! -name '*-base' -exec bash tools/debian_tree.sh remove {} +
 
 # pyenv's interpreters, when pyenv is installed (also when it is not on PATH).
 pyenv_root="$(pyenv root 2>/dev/null || echo "${PYENV_ROOT:-$HOME/.pyenv}")"
@@ -41,57 +43,132 @@ pyenv_python() {  # pyenv_python <minor>: the newest 3.<minor> interpreter, or n
   if [[ -x "$newest" ]]; then echo "$newest"; fi
 }
 
-# --- C++ build and unit tests -----------------------------------------------------------
-rm -rf build
-cmake_args=()
-# The module is compiled against the oldest supported interpreter's headers.
-py310="$(pyenv_python 10)"
-[[ -n "$py310" ]] && cmake_args+=("-DPython_EXECUTABLE=$py310")
-cmake -S . -B build -G Ninja "${cmake_args[@]}"
-ninja -C build -j3
-ctest --test-dir build --output-on-failure -j3
-
-# --- wheel, installed on every interpreter -----------------------------------------------
-testkit_dir="$root/build/python-testkit"  # test-only modules driving the binding machinery
-[[ -f "$testkit_dir/_qiv_testkit.abi3.so" ]] || { echo "test module was not built"; exit 1; }
-
 summary=()
 failed=0
-note() {  # note <rc> <label>: one summary line; any rc but 0 fails the run (5: nothing ran)
+record() {  # record <rc> <label> <seconds>: one summary line; any rc but 0 fails the run
   if (($1 == 0)); then
-    summary+=("PASS  $2")
-  elif (($1 == 5)); then
-    summary+=("FAIL  $2 (no test collected)")
+    summary+=("PASS  $2 ($3 s)")
+  elif (($1 == 5)); then  # pytest: nothing collected
+    summary+=("FAIL  $2 (no test collected, $3 s)")
     failed=1
   else
-    summary+=("FAIL  $2 (exit $1)")
+    summary+=("FAIL  $2 (exit $1 after $3 s)")
     failed=1
   fi
 }
+step() {  # step <label> <command...>: runs it, records the verdict and the time
+  local label="$1" start=$SECONDS rc
+  shift
+  echo "== $label"
+  # In a subshell with errexit on: a function called as "f || rc=$?" would run with errexit
+  # ignored, and a failing command inside it would not stop it.
+  set +e
+  (set -e; "$@")
+  rc=$?
+  set -e
+  record "$rc" "$label" "$((SECONDS - start))"
+}
 
+# --- 1. C++ build and unit tests ---------------------------------------------------------
+start=$SECONDS
+cmake_args=(-DQIV_WERROR=ON -DQIV_SELF_CONTAINED=ON)
+# The module is compiled against the oldest supported interpreter's headers.
+py310="$(pyenv_python 10)"
+[[ -n "$py310" ]] && cmake_args+=("-DPython_EXECUTABLE=$py310")
+cmake -S . -B "$ci/cmake" -G Ninja "${cmake_args[@]}"
+ninja -C "$ci/cmake" -j3
+ctest --test-dir "$ci/cmake" --output-on-failure --no-tests=error -j3
+record 0 "C++ build (-DQIV_WERROR=ON -DQIV_SELF_CONTAINED=ON) and ctest" "$((SECONDS - start))"
+testkit_dir="$ci/cmake/python-testkit"  # test-only modules driving the binding machinery
+[[ -f "$testkit_dir/_qiv_testkit.abi3.so" ]] || { echo "test module was not built"; exit 1; }
+
+outside="$(mktemp -d)"  # the suites run from here, away from the source tree
+trap 'rm -rf "$outside"' EXIT
 debian=/usr/bin/python3
+wheels_dir=/usr/share/python-wheels  # Debian's setuptools and wheel, for isolated builds
 offline=(-q --no-index --no-deps --no-cache-dir)  # pip: nothing fetched, nothing cached
-wheel_name=qiv_protocol-0.1.0-cp310-abi3-linux_x86_64.whl
-dist="$root/build/dist"
-echo "== wheel: pip wheel --no-build-isolation --no-deps ."
-QIV_BUILD_JOBS=3 "$debian" -m pip wheel "${offline[@]}" --no-build-isolation -w "$dist" .
-wheels=("$dist"/*.whl)
-if [[ "${wheels[*]}" != "$dist/$wheel_name" ]]; then
-  echo "expected exactly $wheel_name, got: ${wheels[*]}"
-  exit 1
-fi
-wheel="$dist/$wheel_name"
-headers_python="$(sed -n 's/^Python_EXECUTABLE:FILEPATH=//p' build/wheel/cmake/CMakeCache.txt)"
-headers_version="$("$headers_python" -c 'import sys; print("%d.%d" % sys.version_info[:2])')"
-echo "   $(du -k "$wheel" | cut -f1) KB, module compiled against the $headers_version headers"
-[[ "$headers_version" == 3.10 || "$headers_version" == 3.11 ]] || { echo "wrong headers"; exit 1; }
 
+# --- 2. the README's Install roads, each in a fresh clone of HEAD --------------------------
+# A clone holds what is committed and nothing of the build folders made above. The offline
+# roads, as the README writes them: Debian's python3 makes the venv v, whose pip builds with
+# Debian's setuptools and wheel from /usr/share/python-wheels in an isolated environment.
+wheel_name=qiv_protocol-0.1.0-cp310-abi3-manylinux_2_34_x86_64.whl
+wheel_clone="$ci/clone-wheel"
+dist="$wheel_clone/dist"
+build_wheel() {
+  git clone -q "$root" "$wheel_clone"
+  cd "$wheel_clone"
+  QIV_BUILD_JOBS=3 bash -c '/usr/bin/python3 -m venv v &&
+    v/bin/pip wheel --no-index --find-links /usr/share/python-wheels --no-deps -w dist .'
+  local wheels=(dist/*.whl)
+  if [[ "${wheels[*]}" != "dist/$wheel_name" ]]; then
+    echo "expected exactly $wheel_name, got: ${wheels[*]}"
+    return 1
+  fi
+  local cache=build/wheel/cmake/CMakeCache.txt headers_python headers_version
+  headers_python="$(sed -n 's/^Python_EXECUTABLE:FILEPATH=//p' "$cache")"
+  headers_version="$("$headers_python" -c 'import sys; print("%d.%d" % sys.version_info[:2])')"
+  echo "   $(du -k "dist/$wheel_name" | cut -f1) KB, module compiled against the" \
+       "$headers_version headers"
+  [[ "$headers_version" == 3.10 || "$headers_version" == 3.11 ]] || { echo "wrong headers"; return 1; }
+}
+step "wheel: v/bin/pip wheel --no-index --find-links $wheels_dir --no-deps -w dist . (fresh clone)" \
+  build_wheel
+wheel="$dist/$wheel_name"
+[[ -f "$wheel" ]] || wheel=""
+if [[ -n "$wheel" ]]; then
+  step "wheel policy: /usr/bin/python3 tools/check_wheel.py dist/$wheel_name" \
+    bash -c 'cd "$1" && exec /usr/bin/python3 tools/check_wheel.py "dist/$2"' _ \
+    "$wheel_clone" "$wheel_name"
+fi
+# The packaging tests build from the clone too, so that nothing lands in build/ here; they
+# check the built wheel as well (QIV_WHEEL).
+step "packaging: tests/packaging" \
+  bash -c 'cd "$1" && QIV_WHEEL="$4" exec "$2" -m pytest -q -p no:cacheprovider "$3/tests/packaging"' \
+  _ "$outside" "$debian" "$wheel_clone" "$wheel"
+
+install_clone="$ci/clone-install"
+isolated_install() {
+  git clone -q "$root" "$install_clone"
+  cd "$install_clone"
+  QIV_BUILD_JOBS=3 bash -c '/usr/bin/python3 -m venv v &&
+    v/bin/pip install --no-index --find-links /usr/share/python-wheels .'
+  # shellcheck disable=SC2016
+  (cd / && bash "$root/tools/without_cryptopp.sh" "$install_clone/v/bin/python" -c \
+     'import qiv_protocol, sys; assert sys.argv[1] in qiv_protocol.__file__, qiv_protocol.__file__
+print("   imported", qiv_protocol.__file__)' "$install_clone/v/")
+}
+step "install: /usr/bin/python3 -m venv v && v/bin/pip install --no-index --find-links $wheels_dir . (fresh clone)" \
+  isolated_install
+
+# The README's "Hacking" build and its Python suite, as written, in a fresh clone (they make
+# build/ there); held to three CPUs like the other builds here.
+hacking_clone="$ci/clone-hacking"
+hacking() {
+  git clone -q "$root" "$hacking_clone"
+  cd "$hacking_clone"
+  local log="$ci/hacking.log" cpus=$(($(nproc) < 3 ? $(nproc) : 3))
+  if ! taskset -c "0-$((cpus - 1))" bash -c \
+       'cmake -S . -B build -G Ninja && ninja -C build && ctest --test-dir build --no-tests=error' \
+       >"$log" 2>&1; then
+    tail -40 "$log"
+    echo "the Hacking build failed (log: $log)"
+    return 1
+  fi
+  grep -E 'tests passed|tests failed' "$log"
+  pytest tests/python
+}
+step "README Hacking: cmake -S . -B build -G Ninja && ninja -C build && ctest ...; pytest tests/python (fresh clone)" \
+  hacking
+
+# --- 3. the wheel installed on every interpreter, Crypto++ unloadable ----------------------
 # pyenv interpreters get Debian's pytest through a pip-less venv whose .pth file names a folder
 # of symlinks to exactly pytest's packages (not the whole of dist-packages, whose compiled
 # modules belong to Debian's own interpreter). Debian's venv sees its own packages (pytest,
-# mypy). Each venv gets the wheel from its interpreter's own pip.
+# mypy). Each venv gets the wheel from its interpreter's own pip: pyenv's interpreters cannot
+# use Debian's setuptools, so they install the wheel that Debian's python built.
 dist_packages=/usr/lib/python3/dist-packages
-shim="$root/build/pytest-site"
+shim="$ci/pytest-site"
 mkdir -p "$shim"
 for entry in _pytest pytest py.py py pluggy iniconfig packaging attr attrs exceptiongroup tomli; do
   [[ -e "$dist_packages/$entry" ]] && ln -sfn "$dist_packages/$entry" "$shim/$entry"
@@ -104,99 +181,76 @@ for minor in 10 11 12 13; do
   if [[ -n "$py" ]]; then interpreters+=("$py"); else skipped+=("3.$minor"); fi
 done
 
-outside="$(mktemp -d)"  # the suite runs from here, away from the source tree
-trap 'rm -rf "$outside"' EXIT
-for py in "${interpreters[@]}"; do
-  version="$("$py" -c 'import platform; print(platform.python_version())')"
+suite_on() {  # suite_on <interpreter> <venv>
+  local py="$1" venv="$2" purelib
   if [[ "$py" == "$debian" ]]; then
-    venv="$root/build/venv-debian"
     "$py" -m venv --system-site-packages --without-pip "$venv"
-    label="Debian python $version"
   else
-    venv="$root/build/venv-$version"
     "$py" -m venv --without-pip "$venv"
     purelib="$("$venv/bin/python" -c 'import sysconfig; print(sysconfig.get_paths()["purelib"])')"
     echo "$shim" >"$purelib/qiv-debian-pytest.pth"
+  fi
+  [[ -n "$wheel" ]] || { echo "no wheel was built"; return 1; }
+  "$py" -m pip --python "$venv/bin/python" install "${offline[@]}" "$wheel"
+  # One namespace for the import check and the suite, with its forked children and helper
+  # processes; tests/python/pytest.ini filters the DeprecationWarnings of this pytest on 3.12+.
+  (cd "$outside" && QIV_TEST_INSTALLED=1 PYTHONPATH="$testkit_dir" \
+     bash "$root/tools/without_cryptopp.sh" bash -c \
+       '(cd / && "$1" -c "import qiv_protocol; print(\"   imported\", qiv_protocol.__file__)") &&
+        exec "$1" -m pytest -q -p no:cacheprovider "$2"' _ "$venv/bin/python" "$root/tests/python")
+}
+for py in "${interpreters[@]}"; do
+  version="$("$py" -c 'import platform; print(platform.python_version())')"
+  if [[ "$py" == "$debian" ]]; then
+    venv="$ci/venv-debian"
+    label="Debian python $version"
+  else
+    venv="$ci/venv-$version"
     label="pyenv python $version"
   fi
-  echo "== $label: install the wheel, import from /, pytest from $outside"
-  rc=0
-  "$py" -m pip --python "$venv/bin/python" install "${offline[@]}" "$wheel" || rc=$?
-  ((rc == 0)) && { (cd / && "$venv/bin/python" -c \
-      'import qiv_protocol; print("   imported", qiv_protocol.__file__)') || rc=$?; }
-  # tests/python/pytest.ini filters the DeprecationWarnings of this pytest on 3.12+.
-  ((rc == 0)) && { (cd "$outside" && QIV_TEST_INSTALLED=1 PYTHONPATH="$testkit_dir" \
-      "$venv/bin/python" -m pytest -q -p no:cacheprovider "$root/tests/python") || rc=$?; }
-  note "$rc" "$label: installed wheel, Python suite"
+  step "$label: installed wheel, Python suite, Crypto++ unloadable" suite_on "$py" "$venv"
 done
 
-# A source install into a fresh venv, the packaging errors, and the stubs, with Debian's python
-# (the one interpreter here whose pip has setuptools, wheel and mypy at hand).
-venv="$root/build/venv-source"
-echo "== pip install --no-build-isolation . into $venv"
-rc=0
-"$debian" -m venv --system-site-packages --without-pip "$venv"
-QIV_BUILD_JOBS=3 "$debian" -m pip --python "$venv/bin/python" install "${offline[@]}" \
-  --no-build-isolation . || rc=$?
-((rc == 0)) && { (cd / && "$venv/bin/python" -c \
-    'import qiv_protocol; assert "venv-source" in qiv_protocol.__file__') || rc=$?; }
-note "$rc" "pip install --no-build-isolation . (Debian python)"
-
-echo "== packaging errors: tests/packaging"
-rc=0
-(cd "$outside" && "$debian" -m pytest -q -p no:cacheprovider "$root/tests/packaging") || rc=$?
-note "$rc" "packaging errors: tests/packaging"
-
-typed="$root/build/venv-debian/bin/python"
-mypy_cache="$root/build/mypy-cache"
-echo "== stubtest qiv_protocol"
-rc=0
-(cd "$outside" && "$typed" -m mypy.stubtest qiv_protocol) || rc=$?
-note "$rc" "stubtest against the installed wheel"
-echo "== mypy --strict tools/demo.py examples/*.py"
-rc=0
-mypy_strict=("$typed" -m mypy --strict --cache-dir "$mypy_cache")
-(cd "$outside" && "${mypy_strict[@]}" "$root/tools/demo.py" "$root"/examples/*.py) || rc=$?
-note "$rc" "mypy --strict on the demo and the examples"
+# --- 4. the stubs ------------------------------------------------------------------------
+typed="$ci/venv-debian/bin/python"
+mypy_strict=("$typed" -m mypy --strict --cache-dir "$ci/mypy-cache")
+step "stubtest against the installed wheel" \
+  bash -c 'cd "$1" && exec "$2" -m mypy.stubtest qiv_protocol' _ "$outside" "$typed"
+step "mypy --strict on the demo and the examples" \
+  bash -c 'cd "$1" && shift && exec "$@"' _ "$outside" "${mypy_strict[@]}" \
+  "$root/tools/demo.py" "$root"/examples/*.py
 # The stubs must type, not merely exist: a str getter assigned to an int must be refused.
-echo 'from qiv_protocol import ProtocolAddress
+wrong_type() {
+  echo 'from qiv_protocol import ProtocolAddress
 n: int = ProtocolAddress.parse("tvq://body/t/r").ref' >"$outside/wrong_type.py"
-rc=0
-mypy_out="$(cd "$outside" && "${mypy_strict[@]}" wrong_type.py 2>&1)" || rc=$?
-refusal='Incompatible types in assignment (expression has type "str", variable has type "int")'
-if ((rc == 1)) && grep -qF "$refusal" <<<"$mypy_out"; then
-  note 0 "mypy --strict refuses a str getter read as int"
-else
-  echo "$mypy_out"
-  note 1 "mypy --strict refuses a str getter read as int"
-fi
+  local rc=0 out
+  out="$(cd "$outside" && "${mypy_strict[@]}" wrong_type.py 2>&1)" || rc=$?
+  local refusal='Incompatible types in assignment (expression has type "str", variable has type "int")'
+  ((rc == 1)) && grep -qF "$refusal" <<<"$out" && return 0
+  echo "$out"
+  return 1
+}
+step "mypy --strict refuses a str getter read as int" wrong_type
 
-# --- sanitizers and fuzzing --------------------------------------------------------------
+# --- 5. other machines --------------------------------------------------------------------
+if [[ -n "$wheel" ]]; then
+  step "Debian 13: the wheel and the Python suite (tools/distro_check.sh)" \
+    bash tools/distro_check.sh "$wheel" "$testkit_dir"
+else
+  record 1 "Debian 13: no wheel to check" 0
+fi
+step "bare Debian: bash tools/demo.sh (tools/bare_demo_check.sh)" bash tools/bare_demo_check.sh
+
+# --- 6. sanitizers and fuzzing -----------------------------------------------------------
 # sanitize.sh: every C++ test and the Python suite against the ASan+UBSan build (build-asan/);
 # fuzz.sh: each target 30 s on its seeds, four at once, with exec/s and executions per target.
-extra=()
-run_step() {  # run_step <label> <command...>
-  local label="$1" start rc=0
-  shift
-  echo "== $label"
-  start=$SECONDS
-  "$@" || rc=$?
-  if ((rc == 0)); then
-    extra+=("PASS  $label ($((SECONDS - start)) s)")
-  else
-    extra+=("FAIL  $label (exit $rc after $((SECONDS - start)) s)")
-    failed=1
-  fi
-}
-run_step "sanitizers: tools/sanitize.sh" bash tools/sanitize.sh
-run_step "fuzzing: tools/fuzz.sh 30" bash tools/fuzz.sh 30
+step "sanitizers: tools/sanitize.sh" bash tools/sanitize.sh
+step "fuzzing: tools/fuzz.sh 30" bash tools/fuzz.sh 30
 
 echo
-echo "== Python suites and packaging checks:"
+echo "== Summary:"
 printf '   %s\n' "${summary[@]}"
 if ((${#skipped[@]})); then echo "   (no pyenv interpreter for: ${skipped[*]})"; fi
-echo "== Sanitizer and fuzz runs:"
-printf '   %s\n' "${extra[@]}"
 [[ -f build-fuzz/fuzz-summary.txt ]] && sed 's/^/   /' build-fuzz/fuzz-summary.txt
 echo "== total $SECONDS s"
 exit "$failed"
