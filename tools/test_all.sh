@@ -8,12 +8,14 @@
 #      isolation and no index (setuptools and wheel from /usr/share/python-wheels), expected to
 #      be exactly qiv_protocol-0.1.0-cp310-abi3-manylinux_2_34_x86_64.whl, then
 #      tools/check_wheel.py on it and the packaging tests; in another, the same venv's
-#      `pip install .`, imported from / without Crypto++'s library; in a third, the README's
+#      `pip install .`, imported from / without Crypto++'s library; in a third, the road with
+#      network access, pip pointed at the same wheels by its environment; in a fourth, the README's
 #      "Hacking" build, ctest and pytest commands;
 #   3. the wheel installed into a venv of Debian's python3 and of every pyenv CPython 3.10-3.13
 #      present, and the whole Python suite run against each installed package from outside the
 #      source tree, with Crypto++'s shared library made unloadable (tools/without_cryptopp.sh);
-#   4. stubtest and mypy --strict on the stubs, the demo and the examples;
+#   4. tools/typecheck.sh: stubtest, mypy --strict and pyright strict on the stubs, the demo
+#      and the examples, and both checkers refusing what the module refuses;
 #   5. the wheel on Debian 13 (tools/distro_check.sh) and the demo on a bare Debian
 #      (tools/bare_demo_check.sh), both in debootstrap trees under build-ci/;
 #   6. the C++ and Python suites under ASan+UBSan (tools/sanitize.sh, build-asan/) and every
@@ -33,7 +35,7 @@ bash tools/install_packages.sh demo tests
 # refuses a folder with anything mounted in it: a removal through a chroot's /dev would empty
 # the host's.
 mkdir -p "$ci"
-find "$ci" -mindepth 1 -maxdepth 1 ! -name trixie ! -name '*-base' -exec bash tools/debian_tree.sh remove {} +
+find "$ci" -mindepth 1 -maxdepth 1 ! -name trixie ! -name node ! -name '*-base' -exec bash tools/debian_tree.sh remove {} +
 
 # pyenv's interpreters, when pyenv is installed (also when it is not on PATH).
 pyenv_root="$(pyenv root 2>/dev/null || echo "${PYENV_ROOT:-$HOME/.pyenv}")"
@@ -141,6 +143,23 @@ print("   imported", qiv_protocol.__file__)' "$install_clone/v/")
 step "install: /usr/bin/python3 -m venv v && v/bin/pip install --no-index --find-links $wheels_dir . (fresh clone)" \
   isolated_install
 
+# The README's road with network access, as written: here pip's own environment points it at
+# Debian's wheels instead of an index, and Debian's python3 comes first on PATH (the README
+# says why the offline road needs it).
+network_clone="$ci/clone-network"
+network_install() {
+  git clone -q "$root" "$network_clone"
+  cd "$network_clone"
+  PATH=/usr/bin:/bin PIP_NO_INDEX=1 PIP_FIND_LINKS=/usr/share/python-wheels QIV_BUILD_JOBS=3 \
+    bash -c 'python3 -m venv v
+v/bin/pip install .'
+  (cd / && "$network_clone/v/bin/python" -c \
+     'import qiv_protocol, sys; assert sys.argv[1] in qiv_protocol.__file__, qiv_protocol.__file__
+print("   imported", qiv_protocol.__file__)' "$network_clone/v/")
+}
+step "install: python3 -m venv v; v/bin/pip install . (fresh clone, pip pointed at $wheels_dir)" \
+  network_install
+
 # The README's "Hacking" build and its Python suite, as written, in a fresh clone (they make
 # build/ there); held to three CPUs like the other builds here.
 hacking_clone="$ci/clone-hacking"
@@ -212,25 +231,10 @@ for py in "${interpreters[@]}"; do
 done
 
 # --- 4. the stubs ------------------------------------------------------------------------
-typed="$ci/venv-debian/bin/python"
-mypy_strict=("$typed" -m mypy --strict --cache-dir "$ci/mypy-cache")
-step "stubtest against the installed wheel" \
-  bash -c 'cd "$1" && exec "$2" -m mypy.stubtest qiv_protocol' _ "$outside" "$typed"
-step "mypy --strict on the demo and the examples" \
-  bash -c 'cd "$1" && shift && exec "$@"' _ "$outside" "${mypy_strict[@]}" \
-  "$root/tools/demo.py" "$root"/examples/*.py
-# The stubs must type, not merely exist: a str getter assigned to an int must be refused.
-wrong_type() {
-  echo 'from qiv_protocol import ProtocolAddress
-n: int = ProtocolAddress.parse("tvq://body/t/r").ref' >"$outside/wrong_type.py"
-  local rc=0 out
-  out="$(cd "$outside" && "${mypy_strict[@]}" wrong_type.py 2>&1)" || rc=$?
-  local refusal='Incompatible types in assignment (expression has type "str", variable has type "int")'
-  ((rc == 1)) && grep -qF "$refusal" <<<"$out" && return 0
-  echo "$out"
-  return 1
-}
-step "mypy --strict refuses a str getter read as int" wrong_type
+# stubtest, mypy --strict and pyright strict on the demo and the examples, and both checkers
+# refusing every marked line of tests/typing/refused.py; pyright is kept in build-ci/node.
+step "type checks: bash tools/typecheck.sh build-ci/venv-debian/bin/python" \
+  env QIV_PYRIGHT_DIR="$ci/node" bash tools/typecheck.sh "$ci/venv-debian/bin/python"
 
 # --- 5. other machines --------------------------------------------------------------------
 if [[ -n "$wheel" ]]; then
