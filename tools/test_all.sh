@@ -129,36 +129,30 @@ step "packaging: tests/packaging" \
   bash -c 'cd "$1" && QIV_WHEEL="$4" exec "$2" -m pytest -q -p no:cacheprovider "$3/tests/packaging"' \
   _ "$outside" "$debian" "$wheel_clone" "$wheel"
 
-install_clone="$ci/clone-install"
-isolated_install() {
-  git clone -q "$root" "$install_clone"
-  cd "$install_clone"
-  QIV_BUILD_JOBS=3 bash -c '/usr/bin/python3 -m venv v &&
-    v/bin/pip install --no-index --find-links /usr/share/python-wheels .'
+# install_road <clone> <road> [VAR=value...]: the road (a shell text, as the README writes it)
+# in a fresh clone, with the given environment; then the venv v it made must import the module
+# from / (with Crypto++'s shared library unloadable, since the module carries its own).
+install_road() {
+  local clone="$1" road="$2"
+  shift 2
+  git clone -q "$root" "$clone"
+  cd "$clone"
+  env QIV_BUILD_JOBS=3 "$@" bash -c "$road"
   # shellcheck disable=SC2016
-  (cd / && bash "$root/tools/without_cryptopp.sh" "$install_clone/v/bin/python" -c \
+  (cd / && bash "$root/tools/without_cryptopp.sh" "$clone/v/bin/python" -c \
      'import qiv_protocol, sys; assert sys.argv[1] in qiv_protocol.__file__, qiv_protocol.__file__
-print("   imported", qiv_protocol.__file__)' "$install_clone/v/")
+print("   imported", qiv_protocol.__file__)' "$clone/v/")
 }
-step "install: /usr/bin/python3 -m venv v && v/bin/pip install --no-index --find-links $wheels_dir . (fresh clone)" \
-  isolated_install
-
-# The README's road with network access, as written: here pip's own environment points it at
-# Debian's wheels instead of an index, and Debian's python3 comes first on PATH (the README
-# says why the offline road needs it).
-network_clone="$ci/clone-network"
-network_install() {
-  git clone -q "$root" "$network_clone"
-  cd "$network_clone"
-  PATH=/usr/bin:/bin PIP_NO_INDEX=1 PIP_FIND_LINKS=/usr/share/python-wheels QIV_BUILD_JOBS=3 \
-    bash -c 'python3 -m venv v
+offline_road='/usr/bin/python3 -m venv v && v/bin/pip install --no-index --find-links /usr/share/python-wheels .'
+step "install: $offline_road (fresh clone)" install_road "$ci/clone-install" "$offline_road"
+# The road with network access, as written: here pip's own environment points it at Debian's
+# wheels instead of an index, and Debian's python3 comes first on PATH (the README says why the
+# offline road needs it).
+network_road='python3 -m venv v
 v/bin/pip install .'
-  (cd / && "$network_clone/v/bin/python" -c \
-     'import qiv_protocol, sys; assert sys.argv[1] in qiv_protocol.__file__, qiv_protocol.__file__
-print("   imported", qiv_protocol.__file__)' "$network_clone/v/")
-}
 step "install: python3 -m venv v; v/bin/pip install . (fresh clone, pip pointed at $wheels_dir)" \
-  network_install
+  install_road "$ci/clone-network" "$network_road" \
+  PATH=/usr/bin:/bin PIP_NO_INDEX=1 PIP_FIND_LINKS=/usr/share/python-wheels
 
 # The README's "Hacking" build and its Python suite, as written, in a fresh clone (they make
 # build/ there); held to three CPUs like the other builds here.
