@@ -10,14 +10,13 @@ of compile jobs (4).
 
 The module is built self-contained (CMake's QIV_SELF_CONTAINED: Crypto++ and libstdc++ linked
 in, every symbol but PyInit_qiv_protocol hidden), so that it needs only glibc 2.34 and
-libgcc_s; only such a build gets the manylinux_2_34 tag (tools/check_wheel.py checks the
+libgcc_s; so the wheel is tagged manylinux_2_34 (tools/check_wheel.py checks the
 claim), and the licence texts of what it links in travel in the wheel's .dist-info.
 
 A missing tool or header set ends the build with one sentence saying what is missing.
 """
 import os
 import pathlib
-import re
 import shutil
 import subprocess
 
@@ -91,9 +90,6 @@ class CMakeBuild(build_ext):
         target = pathlib.Path(self.get_ext_fullpath(ext.name))
         target.parent.mkdir(parents=True, exist_ok=True)
         shutil.copyfile(build_dir / "python" / BUILT_FILE, target)
-        cache = (build_dir / "CMakeCache.txt").read_text(errors="replace")
-        self.distribution.qiv_self_contained = bool(
-            re.search(r"^QIV_SELF_CONTAINED:BOOL=(ON|TRUE|1)$", cache, re.M | re.I))
 
     def _run(self, command, log_path, step):
         done = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
@@ -122,14 +118,12 @@ commands = {"build_ext": CMakeBuild, "egg_info": EggInfo}
 
 if bdist_wheel is not None:
     class BdistWheel(bdist_wheel):
-        """Tags the wheel manylinux_2_34 when the module in it was built self-contained; any
-        other build keeps the builder's own platform tag (linux_<arch>), which promises
-        nothing."""
+        """Tags the wheel manylinux_2_34: CMakeBuild always configures the module self-contained,
+        which is what the tag promises (tools/check_wheel.py checks it)."""
 
         def get_tag(self):
             impl, abi, plat = super().get_tag()
-            if (getattr(self.distribution, "qiv_self_contained", False)
-                    and plat.startswith("linux_")):
+            if plat.startswith("linux_"):
                 plat = f"{MANYLINUX}_{plat[len('linux_'):]}"
             return impl, abi, plat
 

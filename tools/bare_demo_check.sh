@@ -37,5 +37,4 @@ if grep -in 'warn' "$log" >&2; then
   exit 1
 fi
 bash "$root/tools/debian_tree.sh" remove "$tree"
-mkdir -p "$(dirname "$tree")"
 echo "bare_demo_check.sh: the demo installed what it needed, built and ran on a bare $suite"
