@@ -1,10 +1,12 @@
 """The scripts under examples/, tools/demo.py and every ```python block of the README and the
-API reference run as written, and the classify_exchange table of docs/api.md holds.
+API reference run as written, and the classify_exchange table and the array orders of
+docs/api.md hold.
 
 Each runs in a child process under a time limit, seeing the module wherever this process
 found it (build tree or installed package). The documents are found beside this file's source
 tree, which is also there when the suite runs from a copy of the tracked files.
 """
+import json
 import os
 import pathlib
 import re
@@ -13,7 +15,13 @@ import sys
 
 import pytest
 
-from qiv_protocol import classify_exchange
+from qiv_protocol import (
+    AnchorProof,
+    AnchorReceipt,
+    PeerIdentityDescriptor,
+    SignedEnvelope,
+    classify_exchange,
+)
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 EXAMPLES = sorted((ROOT / "examples").glob("*.py"))
@@ -114,3 +122,43 @@ def test_the_classify_table_of_the_api_reference_holds():
             cases = [("", ""), ("udp", "peer.example"), ("dns ", "")]
         for hint, counterparty in cases:
             assert classify_exchange(hint, counterparty) == pair_class, (hint, counterparty)
+
+
+ADDRESS = {"class": "body", "type": "peer", "ref": "abc"}
+# Each record with every field present, as to_dict gives it.
+FULL_RECORDS = {
+    "SignedEnvelope": (SignedEnvelope, {
+        "exchange_id": "e1", "peer_self": ADDRESS, "peer_counterparty": ADDRESS,
+        "direction": "inbound", "request_hash": "h1", "response_hash": "h2",
+        "counterparty_signature": "cs", "our_signature": "s1",
+        "opened_at": "2024-03-05T07:08:09.500Z", "closed_at": "2024-03-05T07:08:10Z",
+        "protocol_hint": "tcp", "counterparty_identifier": "peer.example"}),
+    "PeerIdentityDescriptor": (PeerIdentityDescriptor, {
+        "fingerprint": "f", "public_key_b64": "k", "surface": "threshold",
+        "attestation": {"certs_b64": ["c1"], "vendor": "acme"},
+        "created_at": "2026-04-15T00:00:00Z", "superseded_by": ADDRESS}),
+    "AnchorReceipt": (AnchorReceipt, {
+        "anchor_id": "a", "anchor_kind": "local", "merkle_root_hex": "00" * 32,
+        "submission_ref": "mock://00000000", "submitted_at": "t1",
+        "expected_finality_at": "t2", "proof_b64": "p"}),
+    "AnchorProof": (AnchorProof, {
+        "anchor_id": "a", "anchor_kind": "local", "merkle_root_hex": "00" * 32,
+        "confirmed": True, "authoritative_time": "t1", "detail": "mock"}),
+}
+
+
+def array_orders():
+    """(class, element count, fields) of each array order listed under "Reading JSON"."""
+    api = (ROOT / "docs" / "api.md").read_text(encoding="utf-8").replace("\n    ", " ")
+    return [(name, int(count), re.findall(r"`(\w+)`", fields)) for name, count, fields in
+            re.findall(r"^  - `(\w+)`, (\d+): ((?:`\w+`, )*`\w+`)", api, re.M)]
+
+
+def test_the_array_orders_of_the_api_reference_parse():
+    orders = array_orders()
+    assert sorted(name for name, _, _ in orders) == sorted(FULL_RECORDS)
+    for name, count, fields in orders:
+        cls, full = FULL_RECORDS[name]
+        record = cls.from_dict(full)
+        assert (len(fields), list(record.to_dict())) == (count, fields), name
+        assert cls.from_json(json.dumps([full[field] for field in fields])) == record, name
