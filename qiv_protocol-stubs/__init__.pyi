@@ -138,8 +138,8 @@ class SignedEnvelope:
     @staticmethod
     def from_json(s: str) -> SignedEnvelope:
         """Parse a JSON wire envelope: the form `to_json` writes, keys in any order, or an array
-        of the twelve values in the order of `to_json`'s keys. Unknown keys are skipped; a repeated key is refused
-        ("duplicate field `<key>`").
+        of the twelve values in the order of `to_json`'s keys. Unknown keys are skipped; a
+        repeated key is refused ("duplicate field `<key>`").
 
         Raises ValueError "invalid SignedEnvelope JSON: <error> at line <l> column <c>". No
         signature is checked here: use `PeerIdentityDescriptor.verify` on

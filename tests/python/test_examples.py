@@ -3,8 +3,8 @@ API reference run as written, and the classify_exchange table and the array orde
 docs/api.md hold.
 
 Each runs in a child process under a time limit, seeing the module wherever this process
-found it (build tree or installed package). The documents are found beside this file's source
-tree, which is also there when the suite runs from a copy of the tracked files.
+found it (build tree or installed package). Files are found relative to this one, in the
+source tree or in the copy of the tracked files that tools/distro_check.sh makes.
 """
 import json
 import os
