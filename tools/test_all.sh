@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing (apt-get, tools/packages.txt), builds from scratch in build-ci/ and
-# runs every test, in this order:
+# Installs what is missing (apt-get, tools/packages.txt), builds from scratch in build-ci/ (its
+# Debian trees and node/, pyright's install, are kept) and runs every test, in this order:
 #   1. the C++ build (warnings are errors, Python modules self-contained) and its GoogleTest
 #      suites through ctest;
 #   2. the README's offline Install roads as written, each in a fresh clone of the committed
@@ -21,8 +21,9 @@
 #   6. the C++ and Python suites under ASan+UBSan (tools/sanitize.sh, build-asan/) and every
 #      fuzz target for 30 s (tools/fuzz.sh, build-fuzz/).
 # Any failure, sanitizer report or fuzz finding fails the run, and so does a suite that collects
-# no test. Once ctest has passed every later step runs; a summary with each step's time and
-# the fuzz figures ends the run. build/ (the developers' tree) is never touched. Needs root.
+# no test. Once step 1 has passed every later step runs; when it fails they are skipped. Either
+# way a summary with each step's time (and the fuzz figures) ends the run. build/ (the
+# developers' tree) is never touched; build-asan/ and build-fuzz/ are reused. Needs root.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$(pwd)"
@@ -71,18 +72,36 @@ step() {  # step <label> <command...>: runs it, records the verdict and the time
   record "$rc" "$label" "$((SECONDS - start))"
 }
 
+finish() {  # prints the summary and ends the run
+  echo
+  echo "== Summary:"
+  printf '   %s\n' "${summary[@]}"
+  if ((${#skipped[@]})); then echo "   (no pyenv interpreter for: ${skipped[*]})"; fi
+  [[ -f build-fuzz/fuzz-summary.txt ]] && sed 's/^/   /' build-fuzz/fuzz-summary.txt
+  echo "== total $SECONDS s"
+  exit "$failed"
+}
+skipped=()
+# build-fuzz/ is kept between runs: only this run's fuzz step may leave figures in the summary.
+rm -f build-fuzz/fuzz-summary.txt
+
 # --- 1. C++ build and unit tests ---------------------------------------------------------
-start=$SECONDS
-cmake_args=(-DQIV_WERROR=ON -DQIV_SELF_CONTAINED=ON)
-# The module is compiled against the oldest supported interpreter's headers.
-py310="$(pyenv_python 10)"
-[[ -n "$py310" ]] && cmake_args+=("-DPython_EXECUTABLE=$py310")
-cmake -S . -B "$ci/cmake" -G Ninja "${cmake_args[@]}"
-ninja -C "$ci/cmake" -j3
-ctest --test-dir "$ci/cmake" --output-on-failure --no-tests=error -j3
-record 0 "C++ build (-DQIV_WERROR=ON -DQIV_SELF_CONTAINED=ON) and ctest" "$((SECONDS - start))"
 testkit_dir="$ci/cmake/python-testkit"  # test-only modules driving the binding machinery
-[[ -f "$testkit_dir/_qiv_testkit.abi3.so" ]] || { echo "test module was not built"; exit 1; }
+cpp_build() {
+  local cmake_args=(-DQIV_WERROR=ON -DQIV_SELF_CONTAINED=ON) py310
+  # The module is compiled against the oldest supported interpreter's headers.
+  py310="$(pyenv_python 10)"
+  [[ -n "$py310" ]] && cmake_args+=("-DPython_EXECUTABLE=$py310")
+  cmake -S . -B "$ci/cmake" -G Ninja "${cmake_args[@]}"
+  ninja -C "$ci/cmake" -j3
+  ctest --test-dir "$ci/cmake" --output-on-failure --no-tests=error -j3
+  [[ -f "$testkit_dir/_qiv_testkit.abi3.so" ]] || { echo "test module was not built"; return 1; }
+}
+step "C++ build (-DQIV_WERROR=ON -DQIV_SELF_CONTAINED=ON) and ctest" cpp_build
+if ((failed)); then
+  summary+=("SKIP  every later step: the C++ build or its tests failed")
+  finish
+fi
 
 outside="$(mktemp -d)"  # the suites run from here, away from the source tree
 trap 'rm -rf "$outside"' EXIT
@@ -188,7 +207,6 @@ for entry in _pytest pytest py.py py pluggy iniconfig packaging attr attrs excep
 done
 
 interpreters=("$debian")
-skipped=()
 for minor in 10 11 12 13; do
   py="$(pyenv_python "$minor")"
   if [[ -n "$py" ]]; then interpreters+=("$py"); else skipped+=("3.$minor"); fi
@@ -245,10 +263,4 @@ step "bare Debian: bash tools/demo.sh (tools/bare_demo_check.sh)" bash tools/bar
 step "sanitizers: tools/sanitize.sh" bash tools/sanitize.sh
 step "fuzzing: tools/fuzz.sh 30" bash tools/fuzz.sh 30
 
-echo
-echo "== Summary:"
-printf '   %s\n' "${summary[@]}"
-if ((${#skipped[@]})); then echo "   (no pyenv interpreter for: ${skipped[*]})"; fi
-[[ -f build-fuzz/fuzz-summary.txt ]] && sed 's/^/   /' build-fuzz/fuzz-summary.txt
-echo "== total $SECONDS s"
-exit "$failed"
+finish
