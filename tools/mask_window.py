@@ -17,15 +17,16 @@ them) in one of two ways:
 A trial counts only when the change began after the call started and was complete before it
 ended. It is lost when, after the call, the calling thread does not carry the new mask. The
 report also counts calls after which the calling thread has the new mask and a runtime thread
-only one CPU of it, with the moment of the change: a change that lands before the call has
-begun its series is taken as the caller's own mask, within which the pool thread is kept on
-one CPU as after any call; one that lands later must leave the pool thread with the whole
-mask. For the cgroup road it counts threads that the kernel let run outside the new CPUs (it
-never should), and calling threads that, once the cgroup's CPUs are widened again after the
-trial, do not get them all back. Between trials every thread gets all CPUs back.
+only one CPU of it, with the moment of the change and whether the caller was held on one CPU
+just before it: a change that lands before the call has begun its series is taken as the
+caller's own mask, within which the pool thread is kept on one CPU as after any call; one
+that lands while the caller is held must leave the pool thread with the whole mask. For the
+cgroup road it counts threads that the kernel let run outside the new CPUs (it never should),
+and calling threads that, once the cgroup's CPUs are widened again after the trial, do not
+get them all back. Between trials every thread gets all CPUs back.
 
     PYTHONPATH=build/python python3 tools/mask_window.py --trials 1000
-    PYTHONPATH=build/python python3 tools/mask_window.py --road cgroup --trials 300
+    PYTHONPATH=build/python python3 tools/mask_window.py --road cgroup --trials 400
 
 Prints one line per 100 trials and a summary with the load average before and after.
 """
@@ -168,7 +169,7 @@ def main():
             f.write(item_json("i%06d" % i))
 
     load_before = os.getloadavg()
-    counts = dict(trials=0, void=0, lost=0, pool_on_part=0, pool_at_start=0, outside=0,
+    counts = dict(trials=0, void=0, lost=0, pool_on_part=0, pool_while_held=0, outside=0,
                   stuck=0)
     cpuset = child = None
 
@@ -183,16 +184,17 @@ def main():
         child.stdin.write("go\n")
         child.stdin.flush()
         started = int(report_line()[1])
-        began = ended = None
+        began = ended = held = None
         if change is not None:
             time.sleep(delay)
+            held = len(os.sched_getaffinity(child.pid)) == 1
             began = time.monotonic_ns()
             change()
             ended = time.monotonic_ns()
         words = report_line()
         if int(words[2]) != args.items:
             sys.exit("list() returned %s items, not %d" % (words[2], args.items))
-        return started, int(words[1]), began, ended
+        return started, int(words[1]), began, ended, held
 
     try:
         if args.road == "cgroup":
@@ -204,7 +206,7 @@ def main():
             cpuset.add(child.pid)
         durations = []
         for _ in range(5):  # builds the runtime, warms the page cache
-            started, finished, _, _ = call()
+            started, finished, _, _, _ = call()
             durations.append((finished - started) / 1e9)
         duration = sorted(durations)[len(durations) // 2]
         while counts["trials"] < args.trials:
@@ -213,7 +215,8 @@ def main():
                 change = lambda: cpuset.set_cpus(mask)
             else:
                 change = lambda: set_every_thread(child.pid, mask)
-            started, finished, began, ended = call(change, rng.uniform(0, duration * 0.9))
+            started, finished, began, ended, held = call(change,
+                                                         rng.uniform(0, duration * 0.9))
             valid = started < began and ended < finished
             if not valid:
                 counts["void"] += 1
@@ -229,12 +232,14 @@ def main():
                     kind = "pool_on_part"
                 if kind:
                     counts[kind] += 1
-                    if kind == "pool_on_part" and began - started < (finished - started) * 0.05:
-                        counts["pool_at_start"] += 1
+                    if kind == "pool_on_part" and held:
+                        counts["pool_while_held"] += 1
                     others = sorted({tuple(sorted(m)) for m in runtime if m != mask})
-                    print("  %s: set %s at %.2f of %.2f ms; caller %s, other masks %s" %
+                    print("  %s: set %s at %.2f of %.2f ms, caller %s before; after: caller %s, "
+                          "other masks %s" %
                           (kind, sorted(mask), (began - started) / 1e6,
-                           (finished - started) / 1e6, sorted(caller), others), flush=True)
+                           (finished - started) / 1e6, "held" if held else "not held",
+                           sorted(caller), others), flush=True)
                 if cpuset:
                     counts["outside"] += sum(1 for m in [caller] + runtime if not m <= mask)
             if cpuset:
@@ -257,8 +262,8 @@ def main():
     print("lost %d of %d on the calling thread; %d trials void (the change did not fall inside "
           "the call)" % (counts["lost"], counts["trials"], counts["void"]))
     if not cpuset:
-        print("kept by the calling thread but not by every runtime thread: %d (%d of them set in "
-              "the first 5%% of the call)" % (counts["pool_on_part"], counts["pool_at_start"]))
+        print("kept by the calling thread but not by every runtime thread: %d (%d of them set "
+              "while the caller was held)" % (counts["pool_on_part"], counts["pool_while_held"]))
     if cpuset:
         print("threads outside the new CPUs: %d; calling threads not widened again: %d" %
               (counts["outside"], counts["stuck"]))
