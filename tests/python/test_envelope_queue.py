@@ -934,9 +934,10 @@ def test_list_keeps_a_cpu_mask_set_from_outside_during_the_call(
                mask=json.loads(out), caller=sorted(os.sched_getaffinity(0)), masks=masks)
     """
     fifo_name = names[fifo_at - 1]
-    prelude = "OPERATOR_SCRIPT = %r\nQUEUE_DIR = %r\nFIFO = %r\nITEM = %r\nKIND = %r\n" \
-        "START_ON_LAST = %r\n" % (OPERATOR_SCRIPT, str(tmp_path), str(tmp_path / f"{fifo_name}.json"),
-                                   item_file(fifo_name), kind, start_on_last)
+    prelude = "".join("%s = %r\n" % pair for pair in [
+        ("OPERATOR_SCRIPT", OPERATOR_SCRIPT), ("QUEUE_DIR", str(tmp_path)),
+        ("FIFO", str(tmp_path / f"{fifo_name}.json")), ("ITEM", item_file(fifo_name)),
+        ("KIND", kind), ("START_ON_LAST", start_on_last)])
     (report,) = run_child(prelude + textwrap.dedent(body), timeout=60)
     assert (report["ids"], report["operator"]) == (names, 0)
     mask = report["mask"]

@@ -407,16 +407,16 @@ TEST(Runtime, BlockOnGivesTheCallerItsCpusBack) {
 
 // The mask that OutsideChangeSeries sets, beside the CPU the caller is held on.
 enum class NewMask {
-  kOneOther,     // one other CPU
-  kHeldAndOne,   // the held CPU and one more
-  kEveryOther,   // every other CPU the test may use
+  kOneOther,    // one other CPU
+  kHeldAndOne,  // the held CPU and one more
+  kEveryOther,  // every other CPU the test may use
 };
 
 // What one job of OutsideChangeSeries sees and does.
 struct OutsideChange {
   pid_t caller = 0;
   int change_at = 0;         // the job (from 1) that changes the mask; 0 for none
-  NewMask kind = NewMask::kOneOther;
+  NewMask kind = NewMask::kOneOther;  // the mask it sets
   std::vector<int> cpus;     // the CPUs the test may use
   cpu_set_t mask;            // the mask set from outside
   int later_mismatches = 0;  // later jobs that found the caller on another mask
