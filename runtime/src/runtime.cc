@@ -69,6 +69,9 @@ bool CpuFits(int cpu) { return cpu >= 0 && cpu < CPU_SETSIZE; }
 constexpr int kCallersCpus = -1;  // the CPUs its caller may run on
 constexpr int kStay = -2;         // unchanged
 
+// The pool thread running on this thread, if any; set once when it starts.
+constinit thread_local pid_t current_pool_thread = 0;
+
 // Keeps a thread in BlockOn on one CPU while it hands a series of jobs to the pool, and gives
 // it back the CPUs it was allowed before when BlockOn ends.
 //
@@ -85,8 +88,11 @@ constexpr int kStay = -2;         // unchanged
 // then, or holding the caller again, would undo that for good. So before each write the
 // thread's mask is read back and compared with the one this placement gave it: if it differs,
 // it is left as it is, and the caller is not held again for the rest of the call (its pool
-// thread then follows the new mask too). A new mask that is exactly the one CPU the caller is
-// held on cannot be told from the hold and is undone with it.
+// thread then follows the new mask too). Until the change is noticed, each hand-off still keeps
+// the pool thread on the caller's CPU of the moment, over the new mask it was given as well; so
+// once a change has been noticed, the pool thread that served the call last is given the
+// caller's mask when BlockOn ends (FollowCaller). A new mask that is exactly the one CPU the
+// caller is held on cannot be told from the hold and is undone with it.
 class CallerPlacement {
  public:
   CallerPlacement() = default;
@@ -94,6 +100,13 @@ class CallerPlacement {
   CallerPlacement& operator=(const CallerPlacement&) = delete;
   ~CallerPlacement() {
     if (held_) LetGo();
+  }
+
+  // When BlockOn ends: gives the caller its saved mask back, unless it was replaced from
+  // outside. Returns whether such a replacement was noticed at any point of the call.
+  bool End() {
+    if (held_) LetGo();
+    return replaced_;
   }
 
   // Where the pool thread taking the coming hand-off should run (KeepOnCpu): on the caller's
@@ -120,6 +133,7 @@ class CallerPlacement {
     // Held again after a round let go, unless the mask given back was replaced meanwhile.
     if (hand_offs_ > 2 && ChangedFrom(allowed_)) {
       left_alone_ = true;
+      replaced_ = true;
       return;
     }
     const int cpu = sched_getcpu();
@@ -145,6 +159,7 @@ class CallerPlacement {
     if (ChangedFrom(one_)) {
       held_ = false;
       left_alone_ = true;
+      replaced_ = true;
       return;
     }
     held_ = sched_setaffinity(0, sizeof allowed_, &allowed_) != 0;
@@ -152,6 +167,7 @@ class CallerPlacement {
 
   std::size_t hand_offs_ = 0;
   bool left_alone_ = false;  // not held again in this call
+  bool replaced_ = false;    // the mask was found replaced from outside
   bool held_ = false;
   cpu_set_t allowed_;  // the thread's own mask, saved before it is first held
   cpu_set_t one_;      // the one-CPU mask it is held on
@@ -164,6 +180,7 @@ struct BlockOnContext {
   std::coroutine_handle<> ready;  // written by Wake before `wake` is signalled
   WakeEvent wake;
   CallerPlacement placement;
+  pid_t pool_thread;  // the thread whose job ended last; written by Wake like `ready`
 };
 
 namespace {
@@ -211,6 +228,20 @@ void NameThread(pthread_t thread) {
   pthread_setname_np(thread, name);
 }
 
+// Gives a pool thread the placement `cpu`: one CPU, or kCallersCpus. On refusal (a CPU that
+// the thread's cgroup does not allow) the thread keeps the CPUs it was allowed before.
+void PlaceOnCpu(PoolThread& thread, int cpu) {
+  cpu_set_t set;
+  if (cpu == kCallersCpus) {
+    if (sched_getaffinity(0, sizeof set, &set) != 0) return;
+  } else {
+    if (!CpuFits(cpu)) return;
+    CPU_ZERO(&set);
+    CPU_SET(cpu, &set);
+  }
+  if (sched_setaffinity(thread.tid, sizeof set, &set) == 0) thread.cpu = cpu;
+}
+
 // Keeps an idle pool thread on `cpu`, the CPU of a caller that is held there for a series of
 // hand-offs (CallerPlacement). A hand-off then is a switch between two threads of one CPU: the
 // caller sleeps as soon as it has handed the job over, the pool thread runs there at once,
@@ -224,17 +255,21 @@ void NameThread(pthread_t thread) {
 // on the one it was kept on.
 void KeepOnCpu(PoolThread& thread, int cpu) {
   if (cpu == kStay || thread.cpu == cpu) return;
-  cpu_set_t set;
-  if (cpu == kCallersCpus) {
-    if (sched_getaffinity(0, sizeof set, &set) != 0) return;
-  } else {
-    if (!CpuFits(cpu)) return;
-    CPU_ZERO(&set);
-    CPU_SET(cpu, &set);
+  PlaceOnCpu(thread, cpu);
+}
+
+// Gives the idle pool thread `tid`, if it is still idle, the CPUs its caller may run on now,
+// whatever it was given before: for the end of a BlockOn whose caller's mask was replaced from
+// outside (CallerPlacement). A thread that has taken another job meanwhile is placed by that
+// job's caller; one that has ended needs nothing.
+void FollowCaller(PoolState& pool, pid_t tid) {
+  std::lock_guard lock(pool.mu);
+  for (PoolThread* thread : pool.idle) {
+    if (thread->tid == tid) {
+      PlaceOnCpu(*thread, kCallersCpus);
+      return;
+    }
   }
-  // On refusal (a CPU that the thread's cgroup does not allow) the thread keeps the CPUs it
-  // was allowed before.
-  if (sched_setaffinity(thread.tid, sizeof set, &set) == 0) thread.cpu = cpu;
 }
 
 // Ends the thread's membership of the pool. Notifies under the lock, and touches nothing of
@@ -340,6 +375,7 @@ void* ThreadMain(void* arg) {
   } else {
     PoolThread self;
     self.tid = gettid();
+    current_pool_thread = self.tid;
     self.cpu = start->cpu;  // published to submitters by the pool's lock, with the idle list
     RunBlocking(*pool, self);
   }
@@ -409,6 +445,7 @@ void SubmitToCurrent(BlockOnContext* context, std::function<void()> job,
 
 void Wake(BlockOnContext* context, std::coroutine_handle<> handle) {
   context->ready = handle;
+  context->pool_thread = current_pool_thread;
   context->wake.Signal();
 }
 
@@ -509,7 +546,7 @@ PoolStats Runtime::Stats() const {
 }
 
 void Runtime::Drive(std::coroutine_handle<> root) {
-  internal::BlockOnContext context{this, {}, {}, {}};
+  internal::BlockOnContext context{this, {}, {}, {}, 0};
   internal::ScopedBlockOn scope(&context);
   root.resume();
   while (!root.done()) {
@@ -519,6 +556,7 @@ void Runtime::Drive(std::coroutine_handle<> root) {
     context.wake.Reset();
     std::exchange(context.ready, nullptr).resume();
   }
+  if (context.placement.End()) internal::FollowCaller(*pool_, context.pool_thread);
 }
 
 Runtime& BindingRuntime() {

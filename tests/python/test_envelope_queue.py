@@ -868,13 +868,14 @@ def test_plus_sign_is_accepted_and_the_runtime_is_shared():
 # --- an operator's CPU mask during list() (child process) --------------------------------
 
 # Waits until list() has the FIFO open for reading (a non-blocking open for writing fails with
-# ENXIO until then), so that the call is certainly inside its last item's read and cannot end
+# ENXIO until then), so that the call is certainly inside that item's read and cannot end
 # before this script closes the FIFO; then does what an operator does, `taskset -a` on every
-# thread of the process, with a CPU other than the caller's current one, and only then writes
-# the item. Prints the CPU.
+# thread of the process, and only then writes the item. The mask is one CPU other than the
+# caller's current one ("other") or every CPU this script may use but the last ("all-but-last").
+# Prints the mask.
 OPERATOR_SCRIPT = """
-import errno, os, subprocess, sys, time
-fifo, pid, text = sys.argv[1], int(sys.argv[2]), sys.argv[3]
+import errno, json, os, subprocess, sys, time
+fifo, pid, text, kind = sys.argv[1], int(sys.argv[2]), sys.argv[3], sys.argv[4]
 deadline = time.monotonic() + 30
 while True:
     try:
@@ -885,29 +886,43 @@ while True:
             raise
         time.sleep(0.001)
 allowed = os.sched_getaffinity(0)
-cpu = min(allowed - os.sched_getaffinity(pid) or allowed)
-subprocess.run(["taskset", "-a", "-p", "-c", str(cpu), str(pid)], check=True,
+if kind == "other":
+    mask = [min(allowed - os.sched_getaffinity(pid) or allowed)]
+else:
+    mask = sorted(allowed)[:-1]
+subprocess.run(["taskset", "-a", "-p", "-c", ",".join(map(str, mask)), str(pid)], check=True,
                stdout=subprocess.DEVNULL)
 os.set_blocking(fd, True)
 os.write(fd, text.encode())
 os.close(fd)
-print(cpu)
+print(json.dumps(mask))
 """
 
 
-@pytest.mark.skipif(len(os.sched_getaffinity(0)) < 2, reason="needs two CPUs to move between")
-def test_list_keeps_a_cpu_mask_set_from_outside_during_the_call(tmp_path):
-    # 64 items and a last one that is a FIFO: list() holds its thread on one CPU through the
-    # series, past the let-go after 64 hand-offs, and is inside the FIFO's read when the mask
-    # changes.
-    for i in range(64):
-        (tmp_path / f"i{i:02d}.json").write_text(item_file(f"i{i:02d}"))
-    os.mkfifo(tmp_path / "z.json")
+@pytest.mark.parametrize("items, fifo_at, start_on_last, kind", [
+    # Through the let-go after 64 hand-offs, changed inside the last item's read.
+    pytest.param(65, 65, False, "other", marks=pytest.mark.skipif(
+        len(os.sched_getaffinity(0)) < 2, reason="needs two CPUs to move between")),
+    # Changed early in a series that ends before any let-go: the caller, held on the last CPU,
+    # wakes elsewhere in the new mask, and the pool thread follows it there hand-off by hand-off.
+    pytest.param(12, 4, True, "all-but-last", marks=pytest.mark.skipif(
+        len(os.sched_getaffinity(0)) < 3, reason="needs three CPUs for a mask of two")),
+])
+def test_list_keeps_a_cpu_mask_set_from_outside_during_the_call(
+        tmp_path, items, fifo_at, start_on_last, kind):
+    names = [f"i{n:02d}" for n in range(items)]
+    for n, name in enumerate(names, 1):
+        if n == fifo_at:
+            os.mkfifo(tmp_path / f"{name}.json")
+        else:
+            (tmp_path / f"{name}.json").write_text(item_file(name))
     body = """
         import subprocess
         operator = subprocess.Popen(
-            [sys.executable, "-c", OPERATOR_SCRIPT, QUEUE_DIR + "/z.json", str(os.getpid()),
-             ITEM], stdout=subprocess.PIPE, text=True)
+            [sys.executable, "-c", OPERATOR_SCRIPT, FIFO, str(os.getpid()), ITEM, KIND],
+            stdout=subprocess.PIPE, text=True)
+        if START_ON_LAST:
+            os.sched_setaffinity(0, [max(os.sched_getaffinity(0))])
         items = EnvelopeQueue(QUEUE_DIR).list()
         out, _ = operator.communicate(timeout=30)
         masks = {}
@@ -915,17 +930,20 @@ def test_list_keeps_a_cpu_mask_set_from_outside_during_the_call(tmp_path):
             with open(f"/proc/self/task/{tid}/comm") as f:
                 name = f.read().strip()
             masks.setdefault(name, []).append(sorted(os.sched_getaffinity(int(tid))))
-        report(items=len(items), last=items[-1].queue_id, operator=operator.returncode,
-               cpu=int(out), caller=sorted(os.sched_getaffinity(0)), masks=masks)
+        report(ids=[item.queue_id for item in items], operator=operator.returncode,
+               mask=json.loads(out), caller=sorted(os.sched_getaffinity(0)), masks=masks)
     """
-    prelude = "OPERATOR_SCRIPT = %r\nQUEUE_DIR = %r\nITEM = %r\n" % (
-        OPERATOR_SCRIPT, str(tmp_path), item_file("z"))
+    fifo_name = names[fifo_at - 1]
+    prelude = "".join("%s = %r\n" % pair for pair in [
+        ("OPERATOR_SCRIPT", OPERATOR_SCRIPT), ("QUEUE_DIR", str(tmp_path)),
+        ("FIFO", str(tmp_path / f"{fifo_name}.json")), ("ITEM", item_file(fifo_name)),
+        ("KIND", kind), ("START_ON_LAST", start_on_last)])
     (report,) = run_child(prelude + textwrap.dedent(body), timeout=60)
-    assert (report["items"], report["last"], report["operator"]) == (65, "z", 0)
-    cpu = report["cpu"]
-    assert report["caller"] == [cpu]
-    # Every thread, the pool thread that read the items among them, keeps the operator's CPU.
-    assert {name: [m for m in masks if m != [cpu]] for name, masks in report["masks"].items()} \
+    assert (report["ids"], report["operator"]) == (names, 0)
+    mask = report["mask"]
+    assert report["caller"] == mask
+    # Every thread, the pool thread that read the items among them, keeps the operator's mask.
+    assert {name: [m for m in masks if m != mask] for name, masks in report["masks"].items()} \
         == {name: [] for name in report["masks"]}
 
 

@@ -14,8 +14,9 @@
 // too (let go now and then, so that the scheduler can move it off a busy CPU, and given back
 // the CPUs it was allowed when BlockOn returns). So a caller and its pool thread take turns on
 // one CPU instead of waking each other across CPUs. A mask that someone else gives the caller
-// meanwhile (`taskset`, a change of its cgroup's CPUs) wins: it is kept, and the caller is not
-// held again in that call.
+// meanwhile (`taskset`, a change of its cgroup's CPUs) wins: it is kept, the caller is not
+// held again in that call, and the pool thread that served the call last has it too when
+// BlockOn returns.
 //
 //   qiv::runtime::Task<int> ReadSize(const std::string& path) {
 //     auto size = co_await qiv::runtime::Blocking([&] { return StatSize(path); });
