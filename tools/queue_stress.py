@@ -11,11 +11,12 @@ share: producers push and re-push a few ids while drains list the queue and drop
 saw, all on DIR at once. `--others` items are pushed before and never dropped, so every
 listing must return them. Drains stop first; then each producer pushes every id once more,
 and the last listing must hold each id with the content of one of those final pushes.
-Counts list() calls, list() errors (by message), items that were torn (not exactly one of
-the pushed contents) and items lost; a sound queue shows 0 of each but calls.
+Counts list() calls, list() errors (by message; a torn file would fail as a JSON error),
+items that were torn (not exactly one of the pushed contents) and items lost; a sound queue
+shows 0 of each but calls.
 
 kills: a child pushes items of 200 KB (new ids, and with probability `--replaces` a replace
-of one of four ids it pushed before) and is killed with SIGKILL at a random moment, again
+of one of four items pushed beforehand) and is killed with SIGKILL at a random moment, again
 and again. After each kill list() must succeed and hold every push the child reported done,
 each item exactly as pushed. Counts the hidden temporary files left behind, for new ids and
 for replaces apart.
@@ -112,8 +113,7 @@ def run_share(args):
     others = [f"o{i:05d}" for i in range(args.others)]
     for other in others:
         queue.push("routing", make_envelope(other, "other", SHARE_SIZE))
-    start = time.monotonic() + 1.0
-    drains_stop = start + args.seconds
+    drains_stop = time.monotonic() + 1.0 + args.seconds  # a second to start the children
     producers_stop = drains_stop + 0.5
     # Fresh interpreters, not forks of this one: its runtime already has threads.
     context = multiprocessing.get_context("spawn")
@@ -172,7 +172,7 @@ while True:
         exchange_id = f"new-{round_}-{n}"
     tag = f"{round_}-{n}"
     queue.push("routing", queue_stress.make_envelope(exchange_id, tag, queue_stress.KILL_SIZE))
-    os.write(1, f"{exchange_id} {tag}\n".encode())  # one write: a kill cannot tear it
+    os.write(1, f"{exchange_id} {tag}\\n".encode())  # one write: a kill cannot tear it
     n += 1
 """
 
@@ -244,7 +244,10 @@ def main():
     kills.add_argument("--kills", type=int, default=200)
     kills.add_argument("--replaces", type=float, default=0.25)
     args = parser.parse_args()
-    run_share(args) if args.mode == "share" else run_kills(args)
+    if args.mode == "share":
+        run_share(args)
+    else:
+        run_kills(args)
 
 
 if __name__ == "__main__":
