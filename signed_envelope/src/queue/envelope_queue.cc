@@ -166,15 +166,21 @@ Result<void, IoError> EnvelopeQueue::WriteReplacing(std::string_view file_name,
   auto unnamed = fs_->CreateUnnamed(dir_);
   if (!unnamed.ok()) return WriteNamed(file_name, path, bytes);
   std::unique_ptr<WritableFile> file = std::move(*unnamed);
-  QIV_RETURN_IF_ERROR(file->TakeModeOf(path));
+  auto replacing = file->TakeModeOf(path);  // true when an item file is there
+  if (!replacing.ok()) return Err(replacing.error());
   QIV_RETURN_IF_ERROR(file->Append(bytes));
   QIV_RETURN_IF_ERROR(file->Sync());
   // A new item takes its own name at once, so a process killed from here on leaves either no
   // item or the whole new one, and no temporary file. A link never replaces: where the item
-  // exists, or appears meanwhile, the file takes a temporary name that is renamed over it.
-  auto linked = file->Link(path);
-  if (!linked.ok()) {
-    if (linked.error().code() != EEXIST) return linked;
+  // exists, or appears meanwhile (EEXIST), the file takes a temporary name that is renamed
+  // over it.
+  bool named = false;
+  if (!*replacing) {
+    auto linked = file->Link(path);
+    if (!linked.ok() && linked.error().code() != EEXIST) return linked;
+    named = linked.ok();
+  }
+  if (!named) {
     std::string temp_path;
     QIV_RETURN_IF_ERROR(TakeTemporaryName(file_name, temp_path, [&file](const std::string& name) {
       return file->Link(name);
@@ -202,7 +208,7 @@ Result<void, IoError> EnvelopeQueue::WriteNamed(std::string_view file_name,
     return Result<void, IoError>();
   }));
   TemporaryGuard guard(*fs_, temp_path);
-  QIV_RETURN_IF_ERROR(file->TakeModeOf(path));
+  if (auto mode = file->TakeModeOf(path); !mode.ok()) return Err(mode.error());
   QIV_RETURN_IF_ERROR(file->Append(bytes));
   QIV_RETURN_IF_ERROR(file->Sync());
   QIV_RETURN_IF_ERROR(file->Close());
