@@ -13,6 +13,12 @@ in, every symbol but PyInit_qiv_protocol hidden), so that it needs only glibc 2.
 libgcc_s; so the wheel is tagged manylinux_2_34 (tools/check_wheel.py checks the
 claim), and the licence texts of what it links in travel in the wheel's .dist-info.
 
+The licence is given here rather than in pyproject.toml because its form depends on the
+setuptools running the build: from 77 on an SPDX expression (License-Expression), before that
+(Debian 12 has 66) the older License field; each refuses or deprecates the other's form in
+pyproject.toml. The sdist is the whole tree that git tracks (MANIFEST.in), so that the wheel
+and the tests build from it alone.
+
 A missing tool or header set ends the build with one sentence saying what is missing.
 """
 import os
@@ -20,9 +26,11 @@ import pathlib
 import shutil
 import subprocess
 
-from setuptools import Extension, setup
+import setuptools
+from setuptools import Distribution, Extension, setup
 from setuptools.command.build_ext import build_ext
 from setuptools.command.egg_info import egg_info
+from setuptools.command.sdist import sdist
 from setuptools.errors import PlatformError
 
 try:  # setuptools 70.1 and later carry bdist_wheel; before, the wheel package does
@@ -38,6 +46,13 @@ MODULE = "qiv_protocol"
 BUILT_FILE = f"{MODULE}.abi3.so"
 # What a self-contained module needs of the target machine: glibc 2.34 or later.
 MANYLINUX = "manylinux_2_34"
+# The module links Crypto++ and GCC's C++ runtime in; their licences travel with ours.
+LICENCE_FILES = ["LICENSE", "licenses/CRYPTOPP-LICENSE", "licenses/GCC-RUNTIME-LIBRARY-EXCEPTION",
+                 "licenses/GPL-3"]
+SPDX_LICENCE = int(setuptools.__version__.split(".")[0]) >= 77
+# What a developer's tree holds beside the tracked files inside the folders MANIFEST.in takes
+# whole: caches of Python, pytest, mypy and npm. They stay out of the sdist.
+CACHE_FOLDERS = frozenset({"__pycache__", ".pytest_cache", ".mypy_cache", "node_modules"})
 
 
 def first_cmake_error(log):
@@ -114,7 +129,33 @@ class EggInfo(egg_info):
         super().finalize_options()
 
 
-commands = {"build_ext": CMakeBuild, "egg_info": EggInfo}
+class Sdist(sdist):
+    """sdist without the caches that running the tests or the tools leaves in the tree (a
+    clean clone has none; MANIFEST.in cannot exclude them without warning when there are
+    none)."""
+
+    def make_release_tree(self, base_dir, files):
+        kept = [name for name in files
+                if not CACHE_FOLDERS.intersection(pathlib.PurePath(name).parts)]
+        super().make_release_tree(base_dir, kept)
+
+
+class LicenceFilesKept(Distribution):
+    """Keeps the licence files setup() names: setuptools before 77 replaces them, once it has
+    read pyproject.toml, with those of its tool table, which are its default patterns (LICENSE
+    alone here) when the table names none; and 77 and later deprecate that table entry."""
+
+    def parse_config_files(self, *args, **kwargs):
+        super().parse_config_files(*args, **kwargs)
+        self.metadata.license_files = list(LICENCE_FILES)
+
+
+if SPDX_LICENCE:
+    licence = {"license_expression": "MIT"}
+else:
+    licence = {"license": "MIT", "distclass": LicenceFilesKept}
+
+commands = {"build_ext": CMakeBuild, "egg_info": EggInfo, "sdist": Sdist}
 
 if bdist_wheel is not None:
     class BdistWheel(bdist_wheel):
@@ -139,6 +180,8 @@ setup(
     include_package_data=False,
     ext_modules=[Extension(MODULE, sources=[], py_limited_api=True)],
     cmdclass=commands,
+    license_files=LICENCE_FILES,
+    **licence,
     options={"bdist_wheel": {"py_limited_api": "cp310"},
              # setuptools' own staging stays out of the CMake tree in build/.
              "build": {"build_base": "build/wheel/setuptools"},

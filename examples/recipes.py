@@ -28,8 +28,9 @@ from qiv_protocol import (
 )
 
 # --- Pickling through copyreg ----------------------------------------------------------------
-# The classes carry no pickle support of their own; their JSON text is a lossless form
-# (timestamps keep their nanoseconds), so a reducer hands the text to from_json.
+# The classes carry no pickle support of their own; a reducer hands their JSON text to
+# from_json. The copy keeps what to_json writes (timestamps keep their nanoseconds), which is
+# everything but the vendor of a descriptor's attestation without a certificate.
 
 
 def _reduce_envelope(record: SignedEnvelope) -> tuple[Callable[[str], SignedEnvelope], tuple[str]]:

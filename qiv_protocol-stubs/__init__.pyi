@@ -56,7 +56,7 @@ def classify_exchange(protocol_hint: str, counterparty: str) -> _PairClass:
     trust, compliance. (The module's own docstring lists eleven names; composition,
     conductance, mediation and preference are never returned.) The counterparty is looked at
     first, for the host names of a few known services; otherwise the protocol hint decides.
-    Never raises for two `str` arguments.
+    For two `str` arguments it raises only UnicodeEncodeError, for a lone surrogate.
     """
 
 @final
@@ -138,8 +138,8 @@ class SignedEnvelope:
     @staticmethod
     def from_json(s: str) -> SignedEnvelope:
         """Parse a JSON wire envelope: the form `to_json` writes, keys in any order, or an array
-        of the twelve values in field order. Unknown keys are skipped; a repeated key is refused
-        ("duplicate field `<key>`").
+        of the twelve values in the order of `to_json`'s keys. Unknown keys are skipped; a
+        repeated key is refused ("duplicate field `<key>`").
 
         Raises ValueError "invalid SignedEnvelope JSON: <error> at line <l> column <c>". No
         signature is checked here: use `PeerIdentityDescriptor.verify` on

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing (apt-get, tools/packages.txt), builds from scratch in build-ci/ and
-# runs every test, in this order:
+# Installs what is missing (apt-get, tools/packages.txt), builds from scratch in build-ci/ (its
+# Debian trees and node/, pyright's install, are kept) and runs every test, in this order:
 #   1. the C++ build (warnings are errors, Python modules self-contained) and its GoogleTest
 #      suites through ctest;
 #   2. the README's offline Install roads as written, each in a fresh clone of the committed
@@ -10,7 +10,13 @@
 #      tools/check_wheel.py on it and the packaging tests; in another, the same venv's
 #      `pip install .`, imported from / without Crypto++'s library; in a third, the road with
 #      network access, pip pointed at the same wheels by its environment; in a fourth, the README's
-#      "Hacking" build, ctest and pytest commands;
+#      "Hacking" build, ctest and pytest commands; in a fifth, the release road, python3 -m build
+#      (sdist, then the wheel from it), with the sdist checked against git ls-files
+#      (tools/check_sdist.py), its wheel against the tree's wheel and tools/check_wheel.py, the
+#      sdist's Python suite run on that wheel with Crypto++ unloadable, and the sdist installed
+#      by pip into a plain venv; in a sixth, the wheel and sdist built with Debian 13's newer
+#      setuptools (from the trixie tree of step 5), which must not warn and must write the
+#      licence as License-Expression and License-File lines;
 #   3. the wheel installed into a venv of Debian's python3 and of every pyenv CPython 3.10-3.13
 #      present, and the whole Python suite run against each installed package from outside the
 #      source tree, with Crypto++'s shared library made unloadable (tools/without_cryptopp.sh);
@@ -21,8 +27,9 @@
 #   6. the C++ and Python suites under ASan+UBSan (tools/sanitize.sh, build-asan/) and every
 #      fuzz target for 30 s (tools/fuzz.sh, build-fuzz/).
 # Any failure, sanitizer report or fuzz finding fails the run, and so does a suite that collects
-# no test. Once ctest has passed every later step runs; a summary with each step's time and
-# the fuzz figures ends the run. build/ (the developers' tree) is never touched. Needs root.
+# no test. Once step 1 has passed every later step runs; when it fails they are skipped. Either
+# way a summary with each step's time (and the fuzz figures) ends the run. build/ (the
+# developers' tree) is never touched; build-asan/ and build-fuzz/ are reused. Needs root.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$(pwd)"
@@ -71,18 +78,36 @@ step() {  # step <label> <command...>: runs it, records the verdict and the time
   record "$rc" "$label" "$((SECONDS - start))"
 }
 
+finish() {  # prints the summary and ends the run
+  echo
+  echo "== Summary:"
+  printf '   %s\n' "${summary[@]}"
+  if ((${#skipped[@]})); then echo "   (no pyenv interpreter for: ${skipped[*]})"; fi
+  [[ -f build-fuzz/fuzz-summary.txt ]] && sed 's/^/   /' build-fuzz/fuzz-summary.txt
+  echo "== total $SECONDS s"
+  exit "$failed"
+}
+skipped=()
+# build-fuzz/ is kept between runs: only this run's fuzz step may leave figures in the summary.
+rm -f build-fuzz/fuzz-summary.txt
+
 # --- 1. C++ build and unit tests ---------------------------------------------------------
-start=$SECONDS
-cmake_args=(-DQIV_WERROR=ON -DQIV_SELF_CONTAINED=ON)
-# The module is compiled against the oldest supported interpreter's headers.
-py310="$(pyenv_python 10)"
-[[ -n "$py310" ]] && cmake_args+=("-DPython_EXECUTABLE=$py310")
-cmake -S . -B "$ci/cmake" -G Ninja "${cmake_args[@]}"
-ninja -C "$ci/cmake" -j3
-ctest --test-dir "$ci/cmake" --output-on-failure --no-tests=error -j3
-record 0 "C++ build (-DQIV_WERROR=ON -DQIV_SELF_CONTAINED=ON) and ctest" "$((SECONDS - start))"
 testkit_dir="$ci/cmake/python-testkit"  # test-only modules driving the binding machinery
-[[ -f "$testkit_dir/_qiv_testkit.abi3.so" ]] || { echo "test module was not built"; exit 1; }
+cpp_build() {
+  local cmake_args=(-DQIV_WERROR=ON -DQIV_SELF_CONTAINED=ON) py310
+  # The module is compiled against the oldest supported interpreter's headers.
+  py310="$(pyenv_python 10)"
+  [[ -n "$py310" ]] && cmake_args+=("-DPython_EXECUTABLE=$py310")
+  cmake -S . -B "$ci/cmake" -G Ninja "${cmake_args[@]}"
+  ninja -C "$ci/cmake" -j3
+  ctest --test-dir "$ci/cmake" --output-on-failure --no-tests=error -j3
+  [[ -f "$testkit_dir/_qiv_testkit.abi3.so" ]] || { echo "test module was not built"; return 1; }
+}
+step "C++ build (-DQIV_WERROR=ON -DQIV_SELF_CONTAINED=ON) and ctest" cpp_build
+if ((failed)); then
+  summary+=("SKIP  every later step: the C++ build or its tests failed")
+  finish
+fi
 
 outside="$(mktemp -d)"  # the suites run from here, away from the source tree
 trap 'rm -rf "$outside"' EXIT
@@ -174,6 +199,112 @@ hacking() {
 step "README Hacking: cmake -S . -B build -G Ninja && ninja -C build && ctest ...; pytest tests/python (fresh clone)" \
   hacking
 
+# The release as Python projects make it: python3 -m build, isolated and offline (pip pointed at
+# Debian's wheels), makes the sdist and then the wheel from the unpacked sdist alone. The sdist
+# holds exactly what git tracks; its wheel holds the same files as the tree's wheel above, keeps
+# its tag's promise and passes the sdist's own Python suite, Crypto++ unloadable.
+sdist_name=qiv_protocol-0.1.0.tar.gz
+release_clone="$ci/clone-release"
+release="$release_clone/dist"
+quiet_log() {  # quiet_log <log> <command...>: output into the log, its tail shown on failure
+  local log="$1"
+  shift
+  "$@" >"$log" 2>&1 || { tail -40 "$log"; echo "failed: $* (log: $log)"; return 1; }
+}
+build_release() {
+  git clone -q "$root" "$release_clone"
+  cd "$release_clone"
+  quiet_log "$ci/release.log" env QIV_BUILD_JOBS=3 PIP_NO_INDEX=1 PIP_FIND_LINKS="$wheels_dir" \
+    /usr/bin/python3 -m build -o dist .
+  local built
+  built="$(cd dist && echo *)"
+  if [[ "$built" != "$wheel_name $sdist_name" ]]; then
+    echo "expected $sdist_name and $wheel_name, got: $built"
+    return 1
+  fi
+}
+step "release: PIP_NO_INDEX=1 PIP_FIND_LINKS=$wheels_dir /usr/bin/python3 -m build -o dist . (fresh clone)" \
+  build_release
+step "sdist: tools/check_sdist.py dist/$sdist_name (against git ls-files)" \
+  bash -c 'cd "$1" && exec /usr/bin/python3 tools/check_sdist.py "dist/$2"' _ \
+  "$release_clone" "$sdist_name"
+sdist_wheel() {
+  [[ -n "$wheel" ]] || { echo "no wheel of the tree to compare with"; return 1; }
+  "$debian" - "$release/$wheel_name" "$wheel" <<'EOF'
+import sys, zipfile
+ours, tree = (set(zipfile.ZipFile(path).namelist()) for path in sys.argv[1:])
+if ours != tree:
+    sys.exit(f"only in the sdist's wheel: {sorted(ours - tree)}; "
+             f"only in the tree's: {sorted(tree - ours)}")
+print(f"   the same {len(ours)} files as the tree's wheel")
+EOF
+  "$debian" tools/check_wheel.py "$release/$wheel_name"
+}
+step "wheel from the sdist: the files of the tree's wheel; tools/check_wheel.py" sdist_wheel
+# The suite as a distribution would run it: the unpacked sdist's own tests, on Debian's python3.
+sdist_suite() {
+  local src="$ci/sdist-src" venv="$ci/venv-sdist"
+  mkdir -p "$src"
+  tar -xzf "$release/$sdist_name" -C "$src" --strip-components=1
+  "$debian" -m venv --system-site-packages --without-pip "$venv"
+  "$debian" -m pip --python "$venv/bin/python" install "${offline[@]}" "$release/$wheel_name"
+  cd "$outside"
+  QIV_TEST_INSTALLED=1 PYTHONPATH="$testkit_dir" bash "$root/tools/without_cryptopp.sh" \
+    "$venv/bin/python" -m pytest -q -p no:cacheprovider "$src/tests/python"
+}
+step "wheel from the sdist: the sdist's Python suite on Debian python, Crypto++ unloadable" \
+  sdist_suite
+sdist_road="/usr/bin/python3 -m venv v && v/bin/pip install --no-index --find-links $wheels_dir $release/$sdist_name"
+# Without pip's cache, which would keep the wheel built from an sdist of this path for the next run.
+step "install: ${sdist_road/$release/dist} (fresh clone)" \
+  install_road "$ci/clone-sdist" "$sdist_road" PIP_NO_CACHE_DIR=1
+
+# What users with network access build with: the newest setuptools, here Debian 13's (from the
+# trixie tree of distro_check.sh, made once) beside Debian 12's wheel. Its wheel build and its
+# sdist must print no warning of the build back end, and give the licence as an SPDX expression
+# and each licence file by name.
+new_setuptools() {
+  bash tools/debian_tree.sh make trixie "$ci/trixie" python3,python3-venv,python3-pytest
+  local links="$ci/wheels-trixie" clone="$ci/clone-setuptools" log="$ci/setuptools"
+  mkdir -p "$links"
+  cp "$ci"/trixie/usr/share/python-wheels/setuptools-*.whl "$wheels_dir"/wheel-*.whl "$links/"
+  echo "   $(cd "$links" && echo *)"
+  git clone -q "$root" "$clone"
+  cd "$clone"
+  /usr/bin/python3 -m venv v
+  # PYTHONDONTWRITEBYTECODE, when the environment sets it, has distutils warn that it does not
+  # byte-compile: a warning of this machine, not of the project.
+  quiet_log "$log-wheel.log" env -u PYTHONDONTWRITEBYTECODE QIV_BUILD_JOBS=3 \
+    v/bin/pip wheel -v --no-index --find-links "$links" --no-deps -w dist .
+  quiet_log "$log-sdist.log" env -u PYTHONDONTWRITEBYTECODE PIP_NO_INDEX=1 PIP_FIND_LINKS="$links" \
+    /usr/bin/python3 -m build --sdist -o dist .
+  if grep -n -i 'warning' "$log-wheel.log" "$log-sdist.log"; then
+    echo "the build back end warned"
+    return 1
+  fi
+  "$debian" tools/check_wheel.py "dist/$wheel_name"
+  "$debian" - "dist/$wheel_name" "dist/$sdist_name" <<'EOF'
+import email.parser, sys, tarfile, zipfile
+wheel_path, sdist_path = sys.argv[1:]
+wheel = zipfile.ZipFile(wheel_path)
+metadata = {
+    wheel_path: wheel.read(next(n for n in wheel.namelist() if n.endswith(".dist-info/METADATA"))),
+    sdist_path: tarfile.open(sdist_path).extractfile("qiv_protocol-0.1.0/PKG-INFO").read(),
+}
+expected = (["MIT"], ["LICENSE", "licenses/CRYPTOPP-LICENSE",
+                      "licenses/GCC-RUNTIME-LIBRARY-EXCEPTION", "licenses/GPL-3"])
+for path, text in metadata.items():
+    fields = email.parser.BytesParser().parsebytes(text, headersonly=True)
+    found = (fields.get_all("License-Expression"), fields.get_all("License-File"))
+    if found != expected:
+        sys.exit(f"{path}: License-Expression {found[0]}, License-File {found[1]}; "
+                 f"expected {expected[0]}, {expected[1]}")
+print("   License-Expression: MIT and the four License-File lines in METADATA and PKG-INFO")
+EOF
+}
+step "setuptools of Debian 13: v/bin/pip wheel -v ... and python3 -m build --sdist (fresh clone), no warning, SPDX licence" \
+  new_setuptools
+
 # --- 3. the wheel installed on every interpreter, Crypto++ unloadable ----------------------
 # pyenv interpreters get Debian's pytest through a pip-less venv whose .pth file names a folder
 # of symlinks to exactly pytest's packages (not the whole of dist-packages, whose compiled
@@ -188,7 +319,6 @@ for entry in _pytest pytest py.py py pluggy iniconfig packaging attr attrs excep
 done
 
 interpreters=("$debian")
-skipped=()
 for minor in 10 11 12 13; do
   py="$(pyenv_python "$minor")"
   if [[ -n "$py" ]]; then interpreters+=("$py"); else skipped+=("3.$minor"); fi
@@ -245,10 +375,4 @@ step "bare Debian: bash tools/demo.sh (tools/bare_demo_check.sh)" bash tools/bar
 step "sanitizers: tools/sanitize.sh" bash tools/sanitize.sh
 step "fuzzing: tools/fuzz.sh 30" bash tools/fuzz.sh 30
 
-echo
-echo "== Summary:"
-printf '   %s\n' "${summary[@]}"
-if ((${#skipped[@]})); then echo "   (no pyenv interpreter for: ${skipped[*]})"; fi
-[[ -f build-fuzz/fuzz-summary.txt ]] && sed 's/^/   /' build-fuzz/fuzz-summary.txt
-echo "== total $SECONDS s"
-exit "$failed"
+finish
