@@ -773,11 +773,15 @@ TEST_F(QueueFsTest, InterruptedSystemCallsAreMadeAgain) {
       {"open", Call::kOpen, push, {"a.json", "e1.json"}},
       {"open for reading", Call::kOpen, list, {"a.json"}},
       {"stat", Call::kStat, list, {"a.json"}},
-      {"fchmod", Call::kFchmod, [](const EnvelopeQueue& q) { return q.PushBytes("a", "y"); },
+      {"fchmod",
+       Call::kFchmod,
+       [](const EnvelopeQueue& q) { return q.PushBytes("a", "y"); },
        {"a.json"}},
       {"fsync", Call::kFsync, push, {"a.json", "e1.json"}},
       {"linkat", Call::kLinkat, push, {"a.json", "e1.json"}},
-      {"rename", Call::kRename, [](const EnvelopeQueue& q) { return q.PushBytes("a", "y"); },
+      {"rename",
+       Call::kRename,
+       [](const EnvelopeQueue& q) { return q.PushBytes("a", "y"); },
        {"a.json"}},
       {"unlink", Call::kUnlink, drop, {}},
   };
@@ -1206,35 +1210,35 @@ TEST_F(QueueFsTest, PushSyncsTheFileBeforeItIsNamedAndTheDirectoryAfter) {
   struct Case {
     const char* label;
     bool named;
-    const char* earlier;  // the item file before the push, if any
+    const char* earlier;    // the item file before the push, if any
     const char* meanwhile;  // written to the item's name just before the first link, if any
     std::vector<Step> steps;
     std::vector<std::string> links;  // the names the file is linked to: "item", "temporary"
   };
-  const std::vector<Step> named = {Step::kStat,   Step::kCreateUnnamed, Step::kCreateExclusive,
-                                   Step::kTakeMode, Step::kAppend,      Step::kSync,
-                                   Step::kClose,  Step::kRename,        Step::kSyncDirectory};
+  const std::vector<Step> named = {Step::kStat,     Step::kCreateUnnamed, Step::kCreateExclusive,
+                                   Step::kTakeMode, Step::kAppend,        Step::kSync,
+                                   Step::kClose,    Step::kRename,        Step::kSyncDirectory};
   const std::vector<Case> cases = {
       {"new",
        false,
        nullptr,
        nullptr,
-       {Step::kStat, Step::kCreateUnnamed, Step::kTakeMode, Step::kAppend, Step::kSync,
-        Step::kLink, Step::kSync, Step::kClose, Step::kSyncDirectory},
+       {Step::kStat, Step::kCreateUnnamed, Step::kTakeMode, Step::kAppend, Step::kSync, Step::kLink,
+        Step::kSync, Step::kClose, Step::kSyncDirectory},
        {"item"}},
       {"replace",
        false,
        "earlier",
        nullptr,
-       {Step::kStat, Step::kCreateUnnamed, Step::kTakeMode, Step::kAppend, Step::kSync,
-        Step::kLink, Step::kRename, Step::kSync, Step::kClose, Step::kSyncDirectory},
+       {Step::kStat, Step::kCreateUnnamed, Step::kTakeMode, Step::kAppend, Step::kSync, Step::kLink,
+        Step::kRename, Step::kSync, Step::kClose, Step::kSyncDirectory},
        {"temporary"}},
       {"appears meanwhile",
        false,
        nullptr,
        "another push",
-       {Step::kStat, Step::kCreateUnnamed, Step::kTakeMode, Step::kAppend, Step::kSync,
-        Step::kLink, Step::kLink, Step::kRename, Step::kSync, Step::kClose, Step::kSyncDirectory},
+       {Step::kStat, Step::kCreateUnnamed, Step::kTakeMode, Step::kAppend, Step::kSync, Step::kLink,
+        Step::kLink, Step::kRename, Step::kSync, Step::kClose, Step::kSyncDirectory},
        {"item", "temporary"}},
       {"named", true, nullptr, nullptr, named, {}},
       {"named replace", true, "earlier", nullptr, named, {}},
@@ -1259,9 +1263,9 @@ TEST_F(QueueFsTest, PushSyncsTheFileBeforeItIsNamedAndTheDirectoryAfter) {
     for (const auto& call : fs.calls()) {
       steps.push_back(call.step);
       if (call.step != Step::kLink) continue;
-      links.push_back(call.path == item                                ? "item"
+      links.push_back(call.path == item                               ? "item"
                       : call.path.starts_with(dir + "/.e1.json.tmp-") ? "temporary"
-                                                                       : call.path);
+                                                                      : call.path);
     }
     EXPECT_EQ(steps, c.steps);
     EXPECT_EQ(links, c.links);

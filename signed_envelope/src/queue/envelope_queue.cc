@@ -182,9 +182,8 @@ Result<void, IoError> EnvelopeQueue::WriteReplacing(std::string_view file_name,
   }
   if (!named) {
     std::string temp_path;
-    QIV_RETURN_IF_ERROR(TakeTemporaryName(file_name, temp_path, [&file](const std::string& name) {
-      return file->Link(name);
-    }));
+    QIV_RETURN_IF_ERROR(TakeTemporaryName(
+        file_name, temp_path, [&file](const std::string& name) { return file->Link(name); }));
     TemporaryGuard guard(*fs_, temp_path);
     QIV_RETURN_IF_ERROR(fs_->Rename(temp_path, path));
     guard.Release();
