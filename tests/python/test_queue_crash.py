@@ -1,10 +1,12 @@
 """A process killed in the middle of pushes never leaves the queue unreadable or wrong.
 
 A child pushes large envelopes in a loop (several ids, each pushed again and again with
-different contents) and is killed with SIGKILL at a random moment; after every kill, list()
-must succeed and every item it returns must be exactly one of the envelopes that were pushed
-under that id and pair class. Hidden temporary files that the kills leave behind are
-counted over all the kills: a service killed again and again must not pile them up.
+different contents, and between them items of new ids) and is killed with SIGKILL at a random
+moment; after every kill, list() must succeed, hold every new item whose push returned, and
+every item it returns must be exactly one of the envelopes that were pushed under that id and
+pair class. Hidden temporary files that the kills leave behind are counted over all the
+kills: a new item never leaves one, and a service killed again and again must not pile up
+those of replaced items either.
 """
 import json
 import os
@@ -13,13 +15,14 @@ import signal
 import subprocess
 import sys
 import textwrap
+import threading
 
 from qiv_protocol import EnvelopeQueue, SignedEnvelope
 
 import qiv_protocol
 
 KILLS = 40
-# At most this many hidden temporary files may be left behind by KILLS kills.
+# At most this many hidden temporary files of replaced items may be left behind by KILLS kills.
 MAX_LEFTOVERS = 4
 IDS = ["e0", "e1", "e2", "e3"]
 VERSIONS = 3
@@ -31,6 +34,14 @@ BASE = {
     "opened_at": "2024-03-05T07:08:09Z",
     "protocol_hint": "tcp",
 }
+
+
+# The fields of the envelopes pushed under new ids, all alike but for the exchange_id.
+NEW_ITEM = dict(BASE, counterparty_identifier="x" * 300_000)
+
+
+def new_envelope(exchange_id):
+    return SignedEnvelope.from_json(json.dumps(dict(NEW_ITEM, exchange_id=exchange_id)))
 
 
 def envelope_texts():
@@ -45,20 +56,24 @@ def envelope_texts():
     return texts
 
 
+# Replaces an item, then pushes one of a new id and reports that id, one write per line.
 PUSHER = textwrap.dedent(
     """
-    import json, sys
+    import json, os, sys
     from qiv_protocol import EnvelopeQueue, SignedEnvelope
-    texts = json.load(open(sys.argv[2]))
+    texts, new_item = json.load(open(sys.argv[2]))
     envelopes = [(t["pair_class"], SignedEnvelope.from_json(t["text"])) for t in texts]
     q = EnvelopeQueue(sys.argv[1])
     n = 0
     while True:
         pair_class, env = envelopes[n % len(envelopes)]
         q.push(pair_class, env)
-        n += 1
-        if n == 1:
+        if n == 0:
             print("pushing", flush=True)
+        new_id = f"n{sys.argv[3]}x{n}"
+        q.push("new", SignedEnvelope.from_json(json.dumps(dict(new_item, exchange_id=new_id))))
+        os.write(1, f"{new_id}\\n".encode())
+        n += 1
     """
 )
 
@@ -73,19 +88,22 @@ def test_list_survives_kills_during_pushes(tmp_path):
         pushed.setdefault((exchange_id, pair_class), []).append(SignedEnvelope.from_json(text))
     random.Random(7).shuffle(table)
     table_file = tmp_path / "table.json"
-    table_file.write_text(json.dumps(table))
+    table_file.write_text(json.dumps([table, NEW_ITEM]))
     queue_dir = tmp_path / "queue"
     env = dict(os.environ, PYTHONPATH=os.path.dirname(qiv_protocol.__file__))
     rng = random.Random(1234)
     queue = EnvelopeQueue(str(queue_dir))
     seen_ids = set()
-    for _ in range(KILLS):
+    for kill in range(KILLS):
         child = subprocess.Popen(
-            [sys.executable, "-c", PUSHER, str(queue_dir), str(table_file)],
+            [sys.executable, "-c", PUSHER, str(queue_dir), str(table_file), str(kill)],
             env=env,
             stdout=subprocess.PIPE,
             stderr=subprocess.PIPE,
         )
+        # A child that hangs before its first push is killed, which ends the readline.
+        watchdog = threading.Timer(60, child.kill)
+        watchdog.start()
         try:
             assert child.stdout.readline() == b"pushing\n", child.stderr.read()
             # Random moment inside the loop of pushes.
@@ -95,20 +113,31 @@ def test_list_survives_kills_during_pushes(tmp_path):
                 pass
             assert child.poll() is None, child.stderr.read()
         finally:
+            watchdog.cancel()
             child.send_signal(signal.SIGKILL)
+            acknowledged = child.stdout.read().decode().split()
             child.wait()
             child.stdout.close()
             child.stderr.close()
         assert child.returncode == -signal.SIGKILL
         items = queue.list()
         assert items, "the first push had completed before the kill"
+        new_ids = []
         for item in items:
+            if item.pair_class == "new":
+                assert item.envelope == new_envelope(item.queue_id)
+                new_ids.append(item.queue_id)
+                continue
             candidates = pushed[(item.queue_id, item.pair_class)]
             assert item.envelope in candidates
             seen_ids.add(item.queue_id)
+        assert set(acknowledged) <= set(new_ids)
         names = sorted(n for n in os.listdir(queue_dir) if n.endswith(".json"))
         assert names == sorted(f"{i.queue_id}.json" for i in items)
+        for new_id in new_ids:  # keeps the queue small for the next listings
+            queue.drop_item(new_id)
     assert seen_ids <= set(IDS)
     leftovers = [n for n in os.listdir(queue_dir) if ".json.tmp-" in n]
     assert all(n.startswith(".") for n in leftovers), leftovers
+    assert [n for n in leftovers if not n.startswith(".e")] == []  # none of a new item
     assert len(leftovers) <= MAX_LEFTOVERS, leftovers

@@ -293,7 +293,7 @@ class FaultInjectionFileSystem final : public FileSystem {
       }
       return base_->Append(bytes);
     }
-    Result<void, IoError> TakeModeOf(const std::string& path) override {
+    Result<bool, IoError> TakeModeOf(const std::string& path) override {
       if (auto e = fs_->Enter(Step::kTakeMode)) return Err(*e);
       return base_->TakeModeOf(path);
     }
@@ -302,7 +302,7 @@ class FaultInjectionFileSystem final : public FileSystem {
       return base_->Sync();
     }
     Result<void, IoError> Link(const std::string& path) override {
-      if (auto e = fs_->Enter(Step::kLink)) return Err(*e);
+      if (auto e = fs_->Enter(Step::kLink, path)) return Err(*e);
       return base_->Link(path);
     }
     Result<void, IoError> Close() override {
@@ -404,6 +404,32 @@ std::string OutputOfChild(const std::function<std::string()>& body, bool unprivi
     ADD_FAILURE() << "the child ended with status " << status;
   }
   return out;
+}
+
+// Runs `body` in a forked child and returns its wait status. A child still running after
+// `limit_ms` is killed and fails the test, so a hang cannot stall the suite.
+int WaitStatusOfChild(const std::function<void()>& body, int limit_ms = 30000) {
+  const pid_t child = fork();
+  if (child < 0) {
+    ADD_FAILURE() << "fork failed";
+    return -1;
+  }
+  if (child == 0) {
+    body();
+    _exit(0);
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
+  int status = 0;
+  while (waitpid(child, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() >= deadline) {
+      kill(child, SIGKILL);
+      waitpid(child, &status, 0);
+      ADD_FAILURE() << "the child did not end in time";
+      break;
+    }
+    usleep(5000);
+  }
+  return status;
 }
 
 class QueueFsTest : public ::testing::Test {
@@ -747,11 +773,16 @@ TEST_F(QueueFsTest, InterruptedSystemCallsAreMadeAgain) {
       {"open", Call::kOpen, push, {"a.json", "e1.json"}},
       {"open for reading", Call::kOpen, list, {"a.json"}},
       {"stat", Call::kStat, list, {"a.json"}},
-      {"fchmod", Call::kFchmod, [](const EnvelopeQueue& q) { return q.PushBytes("a", "y"); },
+      {"fchmod",
+       Call::kFchmod,
+       [](const EnvelopeQueue& q) { return q.PushBytes("a", "y"); },
        {"a.json"}},
       {"fsync", Call::kFsync, push, {"a.json", "e1.json"}},
       {"linkat", Call::kLinkat, push, {"a.json", "e1.json"}},
-      {"rename", Call::kRename, push, {"a.json", "e1.json"}},
+      {"rename",
+       Call::kRename,
+       [](const EnvelopeQueue& q) { return q.PushBytes("a", "y"); },
+       {"a.json"}},
       {"unlink", Call::kUnlink, drop, {}},
   };
   for (const Case& c : cases) {
@@ -945,60 +976,91 @@ TEST_F(QueueFsTest, PushRefusesAnIdWithoutAUsableCharacter) {
 }
 
 // Another drain may remove an item file between the directory read and the file's read. An
-// entry that is gone by then is skipped; any other failure to read an item fails the list as
-// it always did, a dangling symbolic link included: its entry is still there.
+// entry that is gone by then is skipped; an entry that is back (a producer pushed the item
+// again) is read again, a bounded number of times; any other failure to read an item fails
+// the list as it always did, a dangling symbolic link included: its entry is still there.
 TEST_F(QueueFsTest, ListSkipsOnlyAnEntryThatIsGone) {
   struct Case {
     const char* label;
     std::function<void(FaultInjectionFileSystem&)> arrange;  // b.json may be replaced first
-    std::string outcome;  // "ok: <names>" or "<path relative to root_>: <error>"
+    std::string outcome;  // "ok: <name>=<bytes>..." or "<path relative to root_>: <error>"
+    int reads;            // of item files, in all
   };
-  const auto remove_b_first = [](FaultInjectionFileSystem& fs) {
-    fs.Before(Step::kReadFile, [](const std::string& path) {
-      if (path.ends_with("/b.json")) unlink(path.c_str());
-    });
+  const auto is_b = [](const std::string& path) { return path.ends_with("/b.json"); };
+  // Every read of b.json is preceded by a drop, and the status check after the first `pushes`
+  // of them by a new push of b.
+  const auto drop_and_push_again = [this, is_b](int pushes) {
+    return [this, is_b, pushes](FaultInjectionFileSystem& fs) {
+      fs.Before(Step::kReadFile, [is_b](const std::string& path) {
+        if (is_b(path)) unlink(path.c_str());
+      });
+      auto pushed = std::make_shared<int>(0);
+      fs.Before(Step::kStatNoFollow, [this, is_b, pushes, pushed](const std::string& path) {
+        if (is_b(path) && (*pushed)++ < pushes) WriteWhole(Path("b.json"), "b again");
+      });
+    };
   };
+  const std::string enoent = IoError::FromErrno(ENOENT).ToString();
   const std::vector<Case> cases = {
-      {"removed before its read", remove_b_first, "ok: a.json c.json"},
+      {"removed before its read", drop_and_push_again(0), "ok: a.json=a c.json=c", 3},
+      {"pushed again before the status check",
+       [this, is_b](FaultInjectionFileSystem& fs) {
+         auto dropped = std::make_shared<bool>(false);
+         fs.Before(Step::kReadFile, [is_b, dropped](const std::string& path) {
+           if (is_b(path) && !*dropped) *dropped = unlink(path.c_str()) == 0;
+         });
+         fs.Before(Step::kStatNoFollow, [this, is_b](const std::string& path) {
+           if (is_b(path)) WriteWhole(Path("b.json"), "b again");
+         });
+       },
+       "ok: a.json=a b.json=b again c.json=c", 4},
+      {"pushed again, then gone for good", drop_and_push_again(1), "ok: a.json=a c.json=c", 4},
+      {"gone and back at every status check", drop_and_push_again(1000), "b.json: " + enoent, 9},
       {"dangling link",
        [this](FaultInjectionFileSystem&) {
          unlink(Path("b.json").c_str());
          ASSERT_EQ(symlink(Path("nowhere").c_str(), Path("b.json").c_str()), 0);
        },
-       "b.json: " + IoError::FromErrno(ENOENT).ToString()},
+       "b.json: " + enoent, 9},
       {"sub-directory",
        [this](FaultInjectionFileSystem&) {
          unlink(Path("b.json").c_str());
          ASSERT_EQ(mkdir(Path("b.json").c_str(), 0777), 0);
        },
-       "b.json: " + IoError::FromErrno(EISDIR).ToString()},
+       "b.json: " + IoError::FromErrno(EISDIR).ToString(), 2},
       {"not readable",
        [](FaultInjectionFileSystem& fs) { fs.FailAt(Step::kReadFile, IoError::FromErrno(EACCES)); },
-       "a.json: " + IoError::FromErrno(EACCES).ToString()},
-      {"read says gone, entry still there",
+       "a.json: " + IoError::FromErrno(EACCES).ToString(), 1},
+      {"read says gone once, entry still there",
        [](FaultInjectionFileSystem& fs) { fs.FailAt(Step::kReadFile, IoError::FromErrno(ENOENT)); },
-       "a.json: " + IoError::FromErrno(ENOENT).ToString()},
+       "ok: a.json=a b.json=b c.json=c", 4},
+      {"read says gone every time, entry still there",
+       [](FaultInjectionFileSystem& fs) {
+         fs.FailAt(Step::kReadFile, IoError::FromErrno(ENOENT), 1000);
+       },
+       "a.json: " + enoent, 8},
       {"entry status unknown",
        [](FaultInjectionFileSystem& fs) {
          fs.FailAt(Step::kReadFile, IoError::FromErrno(EIO));
          fs.FailAt(Step::kStatNoFollow, IoError::FromErrno(EACCES));
        },
-       "a.json: " + IoError::FromErrno(EIO).ToString()},
+       "a.json: " + IoError::FromErrno(EIO).ToString(), 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
-    for (const char* name : {"a.json", "b.json", "c.json"}) WriteWhole(Path(name), name);
+    for (const char* name : {"a", "b", "c"}) WriteWhole(Path(std::string(name) + ".json"), name);
     FaultInjectionFileSystem fs;
     c.arrange(fs);
     auto listed = Run(EnvelopeQueue(root_, fs).ListItemFiles());
     std::string outcome;
     if (listed.ok()) {
       outcome = "ok:";
-      for (const std::string& name : Names(*listed)) outcome += " " + name;
+      for (const ItemFile& file : *listed) outcome += " " + file.name + "=" + file.bytes;
     } else {
       outcome = listed.error().path().substr(root_.size() + 1) + ": " + listed.error().ErrorText();
     }
     EXPECT_EQ(outcome, c.outcome);
+    EXPECT_EQ(fs.CountOf(Step::kReadFile), c.reads);
     ASSERT_EQ(std::system(("rm -rf '" + root_ + "'/*").c_str()), 0);
   }
 }
@@ -1139,43 +1201,148 @@ TEST_F(QueueFsTest, FailedWriteLeavesTheEarlierItemAndNoTemporaryFile) {
 }
 
 // The order of a push's steps is what makes it atomic and durable: the bytes are synced
-// before the file gets any name, and the directory is synced after the rename. Where the file
-// system makes no unnamed files, the file is written under its temporary name instead.
+// before the file gets any name, and the directory is synced after the file has the item's
+// name. A new item's file is linked to that name directly, so that no temporary name is ever
+// made; where the name is taken (a replace, or an item that appears meanwhile) the file gets a
+// temporary name and is renamed over the item. Where the file system makes no unnamed files,
+// the file is written under its temporary name instead.
 TEST_F(QueueFsTest, PushSyncsTheFileBeforeItIsNamedAndTheDirectoryAfter) {
   struct Case {
     const char* label;
     bool named;
+    const char* earlier;    // the item file before the push, if any
+    const char* meanwhile;  // written to the item's name just before the first link, if any
     std::vector<Step> steps;
+    std::vector<std::string> links;  // the names the file is linked to: "item", "temporary"
   };
+  const std::vector<Step> named = {Step::kStat,     Step::kCreateUnnamed, Step::kCreateExclusive,
+                                   Step::kTakeMode, Step::kAppend,        Step::kSync,
+                                   Step::kClose,    Step::kRename,        Step::kSyncDirectory};
   const std::vector<Case> cases = {
-      {"unnamed", false,
-       {Step::kStat, Step::kCreateUnnamed, Step::kTakeMode, Step::kAppend, Step::kSync,
-        Step::kLink, Step::kRename, Step::kSync, Step::kClose, Step::kSyncDirectory}},
-      {"named", true,
-       {Step::kStat, Step::kCreateUnnamed, Step::kCreateExclusive, Step::kTakeMode,
-        Step::kAppend, Step::kSync, Step::kClose, Step::kRename, Step::kSyncDirectory}},
+      {"new",
+       false,
+       nullptr,
+       nullptr,
+       {Step::kStat, Step::kCreateUnnamed, Step::kTakeMode, Step::kAppend, Step::kSync, Step::kLink,
+        Step::kSync, Step::kClose, Step::kSyncDirectory},
+       {"item"}},
+      {"replace",
+       false,
+       "earlier",
+       nullptr,
+       {Step::kStat, Step::kCreateUnnamed, Step::kTakeMode, Step::kAppend, Step::kSync, Step::kLink,
+        Step::kRename, Step::kSync, Step::kClose, Step::kSyncDirectory},
+       {"temporary"}},
+      {"appears meanwhile",
+       false,
+       nullptr,
+       "another push",
+       {Step::kStat, Step::kCreateUnnamed, Step::kTakeMode, Step::kAppend, Step::kSync, Step::kLink,
+        Step::kLink, Step::kRename, Step::kSync, Step::kClose, Step::kSyncDirectory},
+       {"item", "temporary"}},
+      {"named", true, nullptr, nullptr, named, {}},
+      {"named replace", true, "earlier", nullptr, named, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
+    const std::string dir = Path(c.label);
+    const std::string item = dir + "/e1.json";
+    ASSERT_EQ(mkdir(dir.c_str(), 0777), 0);
+    if (c.earlier) WriteWhole(item, c.earlier);
     FaultInjectionFileSystem fs;
-    const EnvelopeQueue queue(root_, fs);
+    const EnvelopeQueue queue(dir, fs);
     if (c.named) fs.FailAt(Step::kCreateUnnamed, IoError::FromErrno(EOPNOTSUPP));
+    if (c.meanwhile) {
+      fs.Before(Step::kLink, [&](const std::string& path) {
+        if (path == item && !Exists(item)) WriteWhole(item, c.meanwhile);
+      });
+    }
     ASSERT_TRUE(Run(queue.PushBytes("e1", c.label)).ok());
     std::vector<Step> steps;
-    for (const auto& call : fs.calls()) steps.push_back(call.step);
+    std::vector<std::string> links;
+    for (const auto& call : fs.calls()) {
+      steps.push_back(call.step);
+      if (call.step != Step::kLink) continue;
+      links.push_back(call.path == item                               ? "item"
+                      : call.path.starts_with(dir + "/.e1.json.tmp-") ? "temporary"
+                                                                      : call.path);
+    }
     EXPECT_EQ(steps, c.steps);
-    EXPECT_EQ(fs.SyncedDirectories(), std::vector<std::string>{root_});
-    EXPECT_EQ(RawEntries(root_), std::vector<std::string>{"e1.json"});
-    EXPECT_EQ(ReadWhole(Path("e1.json")), c.label);
+    EXPECT_EQ(links, c.links);
+    EXPECT_EQ(fs.SyncedDirectories(), std::vector<std::string>{dir});
+    EXPECT_EQ(RawEntries(dir), std::vector<std::string>{"e1.json"});
+    EXPECT_EQ(ReadWhole(item), c.label);
+  }
+}
+
+// A process killed during a push leaves the earlier item or the whole new one, and what
+// earlier pushes wrote. A new item's file gets no temporary name, so no kill leaves one; only a
+// replace killed between the file's two names leaves its temporary file, which listing never
+// returns. The child kills itself as its next step begins, where a SIGKILL may land.
+TEST_F(QueueFsTest, KilledPushLeavesATemporaryFileOnlyWhenReplacing) {
+  struct Case {
+    const char* label;
+    const char* earlier;  // e1.json before the push, if any
+    Step step;            // the child dies just after the `nth` call of `step`
+    int nth;
+    const char* content;  // of e1.json afterwards; nullptr: none
+    int temporary;        // temporary files left
+  };
+  const std::vector<Case> cases = {
+      {"new, after the data sync", nullptr, Step::kSync, 1, nullptr, 0},
+      {"new, after the link", nullptr, Step::kLink, 1, "new", 0},
+      {"new, after the sync after the link", nullptr, Step::kSync, 2, "new", 0},
+      {"replace, after the data sync", "earlier", Step::kSync, 1, "earlier", 0},
+      {"replace, after the temporary link", "earlier", Step::kLink, 1, "earlier", 1},
+      {"replace, after the rename", "earlier", Step::kRename, 1, "new", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    const std::string dir = Path(c.label);
+    ASSERT_EQ(mkdir(dir.c_str(), 0777), 0);
+    if (c.earlier) WriteWhole(dir + "/e1.json", c.earlier);
+    const int status = WaitStatusOfChild([&] {
+      auto built = runtime::Runtime::Build(runtime::RuntimeOptions{});
+      if (!built.ok()) _exit(3);
+      FaultInjectionFileSystem fs;
+      const EnvelopeQueue queue(dir, fs);
+      if (!(*built)->BlockOn(queue.PushBytes("e0", "acknowledged")).ok()) _exit(4);
+      auto calls = std::make_shared<int>(0);
+      auto dying = std::make_shared<bool>(false);
+      for (int step = static_cast<int>(Step::kStat); step <= static_cast<int>(Step::kSyncDirectory);
+           ++step) {
+        fs.Before(static_cast<Step>(step), [&c, step, calls, dying](const std::string&) {
+          if (*dying) kill(getpid(), SIGKILL);
+          if (static_cast<Step>(step) == c.step && ++*calls == c.nth) *dying = true;
+        });
+      }
+      (void)(*built)->BlockOn(queue.PushBytes("e1", "new"));
+    });
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+    EXPECT_EQ(ReadWhole(dir + "/e0.json"), "acknowledged");
+    EXPECT_EQ(Exists(dir + "/e1.json"), c.content != nullptr);
+    if (c.content) {
+      EXPECT_EQ(ReadWhole(dir + "/e1.json"), c.content);
+    }
+    const std::vector<std::string> entries = RawEntries(dir);
+    EXPECT_EQ(std::count_if(entries.begin(), entries.end(),
+                            [](const std::string& n) { return n.starts_with(".e1.json.tmp-"); }),
+              c.temporary);
+    EXPECT_EQ(entries.size(), 1u + (c.content ? 1 : 0) + c.temporary);
   }
 }
 
 TEST_F(QueueFsTest, FailedWriteOfANewItemLeavesNoFile) {
-  FaultInjectionFileSystem fs;
-  const EnvelopeQueue queue(root_, fs);
-  fs.FailAt(Step::kSync, IoError::FromErrno(EIO));
-  ASSERT_FALSE(Run(queue.PushBytes("e1", "x")).ok());
-  EXPECT_EQ(RawEntries(root_), std::vector<std::string>{});
+  for (const Step step : {Step::kSync, Step::kLink}) {
+    SCOPED_TRACE(static_cast<int>(step));
+    FaultInjectionFileSystem fs;
+    const EnvelopeQueue queue(root_, fs);
+    fs.FailAt(step, IoError::FromErrno(ENOSPC));
+    auto pushed = Run(queue.PushBytes("e1", "x"));
+    ASSERT_FALSE(pushed.ok());
+    EXPECT_EQ(pushed.error(), QueueError::Io(Path("e1.json"), IoError::FromErrno(ENOSPC)));
+    EXPECT_EQ(RawEntries(root_), std::vector<std::string>{});
+  }
 }
 
 TEST_F(QueueFsTest, FailedDirectorySyncIsReportedAfterTheItemIsInPlace) {
@@ -1191,6 +1358,7 @@ TEST_F(QueueFsTest, FailedDirectorySyncIsReportedAfterTheItemIsInPlace) {
 TEST_F(QueueFsTest, TakenTemporaryNameIsSkipped) {
   for (const Step step : {Step::kCreateExclusive, Step::kLink}) {
     SCOPED_TRACE(static_cast<int>(step));
+    WriteWhole(Path("e1.json"), "earlier");  // a replace: only it takes a temporary name
     FaultInjectionFileSystem fs;
     const EnvelopeQueue queue(root_, fs);
     if (step == Step::kCreateExclusive) {

@@ -19,6 +19,9 @@ using runtime::Task;
 
 constexpr std::size_t kEntriesPerJob = 32;
 constexpr std::size_t kMaxNameBytes = 255;
+// Reads of an item file that vanishes and is back at each status check before its listing
+// fails; each round needs a drop and a new push of the item inside a window of microseconds.
+constexpr int kReadsOfAReappearingFile = 8;
 
 // Reads up to kEntriesPerJob names; `more` is false once the end was seen.
 struct DirectoryChunk {
@@ -157,22 +160,34 @@ Task<Result<void, QueueError>> EnvelopeQueue::EnsureDir() const {
 Result<void, IoError> EnvelopeQueue::WriteReplacing(std::string_view file_name,
                                                     const std::string& path,
                                                     std::string_view bytes) const {
-  // Written without a name, the file gets its temporary name only just before the rename, so
-  // a process killed while writing or syncing leaves nothing behind. Where the file system
-  // cannot do that, the file is written under its temporary name from the start.
+  // Written without a name, the file gets one only once it is synced, so a process killed
+  // while writing or syncing leaves nothing behind. Where the file system cannot make such a
+  // file, the file is written under its temporary name from the start.
   auto unnamed = fs_->CreateUnnamed(dir_);
   if (!unnamed.ok()) return WriteNamed(file_name, path, bytes);
   std::unique_ptr<WritableFile> file = std::move(*unnamed);
-  QIV_RETURN_IF_ERROR(file->TakeModeOf(path));
+  auto replacing = file->TakeModeOf(path);  // true when an item file is there
+  if (!replacing.ok()) return Err(replacing.error());
   QIV_RETURN_IF_ERROR(file->Append(bytes));
   QIV_RETURN_IF_ERROR(file->Sync());
-  std::string temp_path;
-  QIV_RETURN_IF_ERROR(TakeTemporaryName(file_name, temp_path, [&file](const std::string& name) {
-    return file->Link(name);
-  }));
-  TemporaryGuard guard(*fs_, temp_path);
-  QIV_RETURN_IF_ERROR(fs_->Rename(temp_path, path));
-  guard.Release();
+  // A new item takes its own name at once, so a process killed from here on leaves either no
+  // item or the whole new one, and no temporary file. A link never replaces: where the item
+  // exists, or appears meanwhile (EEXIST), the file takes a temporary name that is renamed
+  // over it.
+  bool named = false;
+  if (!*replacing) {
+    auto linked = file->Link(path);
+    if (!linked.ok() && linked.error().code() != EEXIST) return linked;
+    named = linked.ok();
+  }
+  if (!named) {
+    std::string temp_path;
+    QIV_RETURN_IF_ERROR(TakeTemporaryName(
+        file_name, temp_path, [&file](const std::string& name) { return file->Link(name); }));
+    TemporaryGuard guard(*fs_, temp_path);
+    QIV_RETURN_IF_ERROR(fs_->Rename(temp_path, path));
+    guard.Release();
+  }
   // The link count changed after the data was synced; flush the file once more, then the
   // directory that holds its new entry.
   QIV_RETURN_IF_ERROR(file->Sync());
@@ -192,7 +207,7 @@ Result<void, IoError> EnvelopeQueue::WriteNamed(std::string_view file_name,
     return Result<void, IoError>();
   }));
   TemporaryGuard guard(*fs_, temp_path);
-  QIV_RETURN_IF_ERROR(file->TakeModeOf(path));
+  if (auto mode = file->TakeModeOf(path); !mode.ok()) return Err(mode.error());
   QIV_RETURN_IF_ERROR(file->Append(bytes));
   QIV_RETURN_IF_ERROR(file->Sync());
   QIV_RETURN_IF_ERROR(file->Close());
@@ -265,20 +280,35 @@ Task<Result<void, QueueError>> EnvelopeQueue::VisitItemFiles(ItemFileVisitor vis
   std::stable_sort(names.begin(), names.end());
   for (std::string& name : names) {
     std::string path = AppendPathComponent(dir_, name);
-    auto bytes = co_await Blocking([&] { return fs_->ReadFile(path); });
-    if (!bytes.ok()) co_return Err(QueueError::Io(path, IoError::JobFailed()));
-    if (!bytes->ok()) {
-      // Another drain may have removed the item since the directory was read: an entry that
-      // is gone is no longer part of the queue. Any other failure, a dangling symbolic link
-      // among them (its entry is still there), fails the listing as before.
-      const auto entry = fs_->StatNoFollow(path);
-      if (!entry.ok() && entry.error() == IoError::FromErrno(ENOENT)) continue;
-      co_return Err(QueueError::Io(path, bytes->error()));
-    }
+    auto bytes = co_await ReadListedFile(path);
+    if (!bytes.ok()) co_return Err(std::move(bytes).error());
+    if (!bytes->has_value()) continue;
     auto visited = visit(ItemFile{std::move(name), std::move(path), std::move(**bytes)});
     if (!visited.ok()) co_return visited;
   }
   co_return Result<void, QueueError>();
+}
+
+Task<Result<std::optional<std::string>, QueueError>> EnvelopeQueue::ReadListedFile(
+    const std::string& path) const {
+  for (int read = 1;; ++read) {
+    auto bytes = co_await Blocking([&] { return fs_->ReadFile(path); });
+    if (!bytes.ok()) co_return Err(QueueError::Io(path, IoError::JobFailed()));
+    if (bytes->ok()) co_return std::optional<std::string>(std::move(**bytes));
+    // Another drain may have removed the item since the directory was read: an entry that is
+    // gone is no longer part of the queue.
+    const auto entry = fs_->StatNoFollow(path);
+    if (!entry.ok() && entry.error() == IoError::FromErrno(ENOENT)) {
+      co_return std::optional<std::string>();
+    }
+    // An entry that is there although the read found none was pushed again in between (a
+    // drain dropped it, a producer pushed the same id anew): it is read again. A dangling
+    // symbolic link looks just the same every time, so after a few reads the read's error is
+    // reported, as is any other failure of an entry that is still there.
+    if (bytes->error() != IoError::FromErrno(ENOENT) || read == kReadsOfAReappearingFile) {
+      co_return Err(QueueError::Io(path, bytes->error()));
+    }
+  }
 }
 
 Task<Result<std::vector<ItemFile>, QueueError>> EnvelopeQueue::ListItemFiles() const {

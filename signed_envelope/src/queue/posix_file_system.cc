@@ -91,17 +91,17 @@ class PosixWritableFile final : public WritableFile {
     return {};
   }
 
-  Result<void, IoError> TakeModeOf(const std::string& path) override {
+  Result<bool, IoError> TakeModeOf(const std::string& path) override {
     if (HoldsNul(path)) return Err(IoError::NulInPath());
     struct stat st;
     if (RetryOnEintr([&] { return stat(path.c_str(), &st); }) != 0 || !S_ISREG(st.st_mode)) {
-      return {};
+      return false;
     }
     // Only the permission bits: a rewrite in place would drop set-id bits anyway.
     if (RetryOnEintr([&] { return fchmod(fd_, st.st_mode & 0777); }) != 0) {
       return Err(LastError());
     }
-    return {};
+    return true;
   }
 
   Result<void, IoError> Sync() override {

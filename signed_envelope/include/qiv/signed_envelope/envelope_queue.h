@@ -15,10 +15,11 @@
 // An item file is replaced whole: the bytes go to a file without a name in the queue
 // directory (or, where the file system cannot make one, a file under a temporary name that
 // listing never returns), which takes the permission bits of the file it replaces (a new item
-// gets 0666 less the umask) and is synced; only then is it given its temporary name and
-// renamed over the item's name, and the directory is synced. A push that creates the
-// directory also syncs the directory holding each level it made. A failed push leaves the
-// earlier item, or none, in place.
+// gets 0666 less the umask) and is synced; only then is it named: the file of a new item
+// gets the item's name directly, one that replaces an item (the name is taken) gets its
+// temporary name and is renamed over the item's name. Then the directory is synced. A push
+// that creates the directory also syncs the directory holding each level it made. A failed
+// push leaves the earlier item, or none, in place.
 //
 // Immutable; its operations may run from several threads at once (the FileSystem must be
 // thread-safe). A task borrows the queue and its arguments until it ends.
@@ -26,6 +27,7 @@
 #define QIV_SIGNED_ENVELOPE_ENVELOPE_QUEUE_H_
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -85,7 +87,7 @@ class EnvelopeQueue {
   // Writes `bytes` as the item file of `queue_id`, replacing any earlier one, as one pool job.
   // An id that keeps no character after sanitising is refused first with
   // QueueError::UnusableId(queue_id), nothing done. Failure at any step: QueueError::Io with
-  // the item path; the earlier file stays (except after a failed sync that follows the rename,
+  // the item path; the earlier file stays (except after a failed sync that follows the naming,
   // when the new file is already in place).
   runtime::Task<Result<void, QueueError>> WriteItem(std::string_view queue_id,
                                                      std::string bytes) const;
@@ -102,9 +104,10 @@ class EnvelopeQueue {
   // the listing is empty. The directory is read in chunks of 32 entries per pool job, each
   // file in one job. A file that cannot be read is skipped when its entry is gone by then (a
   // status check that does not follow links, on the driving thread, says ENOENT): another
-  // drain removed it. Failures: QueueError::Io with dir() (opening or reading the directory),
-  // with the file's path (reading a file whose entry is still there), or `visit`'s error; the
-  // first one ends the task.
+  // drain removed it. A read that says ENOENT while the entry is there is made again (the item
+  // was pushed anew in between), up to 8 reads. Failures: QueueError::Io with dir() (opening
+  // or reading the directory), with the file's path (reading a file whose entry is still
+  // there), or `visit`'s error; the first one ends the task.
   runtime::Task<Result<void, QueueError>> VisitItemFiles(ItemFileVisitor visit) const;
 
   // VisitItemFiles collecting every file.
@@ -132,6 +135,9 @@ class EnvelopeQueue {
   runtime::Task<Result<void, QueueError>> DropItem(std::string_view queue_id) const;
 
  private:
+  // Reads the listed file at `path` in pool jobs; nullopt when its entry is gone.
+  runtime::Task<Result<std::optional<std::string>, QueueError>> ReadListedFile(
+      const std::string& path) const;
   Result<void, IoError> WriteReplacing(std::string_view file_name, const std::string& path,
                                        std::string_view bytes) const;
   Result<void, IoError> WriteNamed(std::string_view file_name, const std::string& path,

@@ -42,8 +42,8 @@ class WritableFile {
   virtual Result<void, IoError> Append(std::string_view bytes) = 0;
   // Gives the file the permission bits of the regular file now at `path` (following
   // symbolic links), when there is one, so that renaming it over that file keeps them as a
-  // rewrite in place would; otherwise the creation mode stays.
-  virtual Result<void, IoError> TakeModeOf(const std::string& path) = 0;
+  // rewrite in place would; otherwise the creation mode stays. Returns whether there was one.
+  virtual Result<bool, IoError> TakeModeOf(const std::string& path) = 0;
   // Flushes the file's data and metadata to stable storage.
   virtual Result<void, IoError> Sync() = 0;
   // Gives a file made by FileSystem::CreateUnnamed the name `path` (a new directory entry in
