@@ -155,11 +155,22 @@ class CallerPlacement {
 
   // Gives the held thread its saved mask back, unless a mask set from outside replaced the
   // hold; a refused write leaves it held, to be tried again at the next let-go or the end.
+  //
+  // A cgroup whose CPUs no longer include the held one makes the kernel run the thread on the
+  // cgroup's CPUs while the mask it was asked for stays the hold; a later widening of the
+  // cgroup would then put the thread back on that one CPU for good. So a replacing mask
+  // without the held CPU is written back as the thread's own: for a `taskset` that changes
+  // nothing, and after such a cgroup change the thread keeps the CPUs it was found on (a
+  // later widening does not reach past them, as after any save and restore of a mask).
   void LetGo() {
-    if (ChangedFrom(one_)) {
+    cpu_set_t now;
+    if (sched_getaffinity(0, sizeof now, &now) == 0 && !CPU_EQUAL(&now, &one_)) {
       held_ = false;
       left_alone_ = true;
       replaced_ = true;
+      cpu_set_t common;
+      CPU_AND(&common, &now, &one_);
+      if (CPU_COUNT(&common) == 0) sched_setaffinity(0, sizeof now, &now);
       return;
     }
     held_ = sched_setaffinity(0, sizeof allowed_, &allowed_) != 0;

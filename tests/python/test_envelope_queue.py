@@ -872,10 +872,12 @@ def test_plus_sign_is_accepted_and_the_runtime_is_shared():
 # before this script closes the FIFO; then does what an operator does, `taskset -a` on every
 # thread of the process, and only then writes the item. The mask is one CPU other than the
 # caller's current one ("other") or every CPU this script may use but the last ("all-but-last").
-# Prints the mask.
+# With a cpuset cgroup's directory as a fifth argument it changes that cgroup's CPUs instead, to
+# all but the one the caller is held on. Prints the mask.
 OPERATOR_SCRIPT = """
 import errno, json, os, subprocess, sys, time
 fifo, pid, text, kind = sys.argv[1], int(sys.argv[2]), sys.argv[3], sys.argv[4]
+cgroup = sys.argv[5] if len(sys.argv) > 5 else None
 deadline = time.monotonic() + 30
 while True:
     try:
@@ -888,10 +890,16 @@ while True:
 allowed = os.sched_getaffinity(0)
 if kind == "other":
     mask = [min(allowed - os.sched_getaffinity(pid) or allowed)]
+elif kind == "all-but-held":
+    mask = sorted(allowed - os.sched_getaffinity(pid))
 else:
     mask = sorted(allowed)[:-1]
-subprocess.run(["taskset", "-a", "-p", "-c", ",".join(map(str, mask)), str(pid)], check=True,
-               stdout=subprocess.DEVNULL)
+if cgroup is None:
+    subprocess.run(["taskset", "-a", "-p", "-c", ",".join(map(str, mask)), str(pid)],
+                   check=True, stdout=subprocess.DEVNULL)
+else:
+    with open(os.path.join(cgroup, "cpuset.cpus"), "w") as f:
+        f.write(",".join(map(str, mask)))
 os.set_blocking(fd, True)
 os.write(fd, text.encode())
 os.close(fd)
@@ -945,6 +953,81 @@ def test_list_keeps_a_cpu_mask_set_from_outside_during_the_call(
     # Every thread, the pool thread that read the items among them, keeps the operator's mask.
     assert {name: [m for m in masks if m != mask] for name, masks in report["masks"].items()} \
         == {name: [] for name in report["masks"]}
+
+
+def cpuset_hierarchy():
+    """The mount point of a writable cgroup v1 cpuset hierarchy and this process's cgroup in it,
+    or None."""
+    with open("/proc/self/mounts") as f:
+        mounts = [line.split() for line in f]
+    for _, point, kind, options, *_ in mounts:
+        if kind == "cgroup" and "cpuset" in options.split(","):
+            with open("/proc/self/cgroup") as f:
+                for line in f:
+                    _, controllers, path = line.rstrip("\n").split(":", 2)
+                    if "cpuset" in controllers.split(","):
+                        own = os.path.join(point, path.lstrip("/"))
+                        if os.access(own, os.W_OK):
+                            return own
+    return None
+
+
+@pytest.fixture
+def cpuset_cgroup():
+    """A child cpuset cgroup with every CPU and memory node of this process's own, removed
+    after the test (its processes have ended by then)."""
+    parent = cpuset_hierarchy()
+    if parent is None or len(os.sched_getaffinity(0)) < 3:
+        pytest.skip("needs a writable cgroup v1 cpuset hierarchy and three CPUs")
+    path = os.path.join(parent, f"qiv-test-{os.getpid()}")
+    os.mkdir(path)
+    try:
+        for name in ("cpuset.cpus", "cpuset.mems"):
+            with open(os.path.join(parent, name)) as f:
+                value = f.read().strip()
+            with open(os.path.join(path, name), "w") as f:
+                f.write(value)
+        yield path
+    finally:
+        os.rmdir(path)
+
+
+def test_list_leaves_no_thread_on_the_held_cpu_after_its_cgroup_left_it_out(
+        tmp_path, cpuset_cgroup):
+    # The cgroup's CPUs are narrowed to leave out the CPU that list() holds its caller on, and
+    # widened again after the call: the caller must not go back to that one CPU.
+    names = [f"i{n:02d}" for n in range(12)]
+    for name in names:
+        if name == "i03":
+            os.mkfifo(tmp_path / "i03.json")
+        else:
+            (tmp_path / f"{name}.json").write_text(item_file(name))
+    body = """
+        import subprocess
+        with open(os.path.join(CGROUP, "cgroup.procs"), "w") as f:
+            f.write(str(os.getpid()))
+        everything = sorted(os.sched_getaffinity(0))
+        operator = subprocess.Popen(
+            [sys.executable, "-c", OPERATOR_SCRIPT, FIFO, str(os.getpid()), ITEM,
+             "all-but-held", CGROUP], stdout=subprocess.PIPE, text=True)
+        items = EnvelopeQueue(QUEUE_DIR).list()
+        out, _ = operator.communicate(timeout=30)
+        with open(os.path.join(CGROUP, "cpuset.cpus"), "w") as f:
+            f.write(",".join(map(str, everything)))
+        masks = [sorted(os.sched_getaffinity(int(tid))) for tid in os.listdir("/proc/self/task")]
+        report(ids=[item.queue_id for item in items], operator=operator.returncode,
+               mask=json.loads(out), everything=everything, masks=masks)
+    """
+    prelude = "".join("%s = %r\n" % pair for pair in [
+        ("OPERATOR_SCRIPT", OPERATOR_SCRIPT), ("QUEUE_DIR", str(tmp_path)),
+        ("FIFO", str(tmp_path / "i03.json")), ("ITEM", item_file("i03")),
+        ("CGROUP", cpuset_cgroup)])
+    (report,) = run_child(prelude + textwrap.dedent(body), timeout=60)
+    assert (report["ids"], report["operator"]) == (names, 0)
+    held = sorted(set(report["everything"]) - set(report["mask"]))
+    assert len(held) == 1
+    # Every thread keeps at least the CPUs of the narrowed cgroup; none is left on the held one.
+    assert [m for m in report["masks"] if not set(report["mask"]) <= set(m)] == []
 
 
 # --- several drains of one queue (child processes) --------------------------------------
