@@ -23,7 +23,8 @@ caller's own mask, within which the pool thread is kept on one CPU as after any 
 that lands while the caller is held must leave the pool thread with the whole mask. For the
 cgroup road it counts threads that the kernel let run outside the new CPUs (it never should),
 and calling threads that, once the cgroup's CPUs are widened again after the trial, do not
-get them all back. Between trials every thread gets all CPUs back.
+get them all back (a change that left out the held CPU leaves the caller its CPUs as its own
+mask), and of them those back on one CPU (never). Between trials every thread gets all CPUs back.
 
     PYTHONPATH=build/python python3 tools/mask_window.py --trials 1000
     PYTHONPATH=build/python python3 tools/mask_window.py --road cgroup --trials 400
@@ -170,7 +171,7 @@ def main():
 
     load_before = os.getloadavg()
     counts = dict(trials=0, void=0, lost=0, pool_on_part=0, pool_while_held=0, outside=0,
-                  stuck=0)
+                  stuck=0, one_cpu=0)
     cpuset = child = None
 
     def report_line():
@@ -244,8 +245,10 @@ def main():
                     counts["outside"] += sum(1 for m in [caller] + runtime if not m <= mask)
             if cpuset:
                 cpuset.set_cpus(cpus)
-                if valid and frozenset(os.sched_getaffinity(child.pid)) != cpus:
+                widened = frozenset(os.sched_getaffinity(child.pid))
+                if valid and widened != cpus:
                     counts["stuck"] += 1
+                    counts["one_cpu"] += len(widened) == 1
             set_every_thread(child.pid, cpus)
             if valid and counts["trials"] % 100 == 0:
                 print("%d trials: %s" % (counts["trials"], counts), flush=True)
@@ -265,8 +268,8 @@ def main():
         print("kept by the calling thread but not by every runtime thread: %d (%d of them set "
               "while the caller was held)" % (counts["pool_on_part"], counts["pool_while_held"]))
     if cpuset:
-        print("threads outside the new CPUs: %d; calling threads not widened again: %d" %
-              (counts["outside"], counts["stuck"]))
+        print("threads outside the new CPUs: %d; calling threads not widened again: %d, of "
+              "them back on one CPU: %d" % (counts["outside"], counts["stuck"], counts["one_cpu"]))
     print("load average before %.2f %.2f %.2f, after %.2f %.2f %.2f" %
           (load_before + os.getloadavg()))
 
