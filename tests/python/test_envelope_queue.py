@@ -991,11 +991,11 @@ def cpuset_cgroup():
         yield path
     finally:
         for _ in range(100):  # a process that has just ended leaves the cgroup a moment later
-            with open(os.path.join(path, "cgroup.procs")) as f:
-                for pid in f.read().split():
-                    with open(os.path.join(parent, "cgroup.procs"), "w") as back:
-                        back.write(pid)
             try:
+                with open(os.path.join(path, "cgroup.procs")) as f:
+                    for pid in f.read().split():
+                        with open(os.path.join(parent, "cgroup.procs"), "w") as back:
+                            back.write(pid)
                 os.rmdir(path)
                 break
             except OSError:
