@@ -975,7 +975,8 @@ def cpuset_hierarchy():
 @pytest.fixture
 def cpuset_cgroup():
     """A child cpuset cgroup with every CPU and memory node of this process's own, removed
-    after the test (its processes have ended by then)."""
+    after the test. A process still in it (the operator of a child killed at its time limit)
+    is moved back first, so that a failure leaves nothing behind."""
     parent = cpuset_hierarchy()
     if parent is None or len(os.sched_getaffinity(0)) < 3:
         pytest.skip("needs a writable cgroup v1 cpuset hierarchy and three CPUs")
@@ -989,7 +990,16 @@ def cpuset_cgroup():
                 f.write(value)
         yield path
     finally:
-        os.rmdir(path)
+        for _ in range(100):  # a process that has just ended leaves the cgroup a moment later
+            try:
+                with open(os.path.join(path, "cgroup.procs")) as f:
+                    for pid in f.read().split():
+                        with open(os.path.join(parent, "cgroup.procs"), "w") as back:
+                            back.write(pid)
+                os.rmdir(path)
+                break
+            except OSError:
+                time.sleep(0.05)
 
 
 def test_list_leaves_no_thread_on_the_held_cpu_after_its_cgroup_left_it_out(
