@@ -990,7 +990,7 @@ def cpuset_cgroup():
                 f.write(value)
         yield path
     finally:
-        for _ in range(100):  # a process that has just ended leaves the cgroup a moment later
+        for attempt in range(100):  # a process that has just ended leaves the cgroup later
             try:
                 with open(os.path.join(path, "cgroup.procs")) as f:
                     for pid in f.read().split():
@@ -999,6 +999,8 @@ def cpuset_cgroup():
                 os.rmdir(path)
                 break
             except OSError:
+                if attempt == 99:
+                    raise
                 time.sleep(0.05)
 
 
