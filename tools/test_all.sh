@@ -368,6 +368,9 @@ else
   record 1 "Debian 13: no wheel to check" 0
 fi
 step "bare Debian: bash tools/demo.sh (tools/bare_demo_check.sh)" bash tools/bare_demo_check.sh
+# The README's offline road on a new copy of that bare tree, after its apt-get line alone.
+step "bare Debian: the README's apt-get line and offline road (tools/bare_install_check.sh)" \
+  bash tools/bare_install_check.sh
 
 # --- 6. sanitizers and fuzzing -----------------------------------------------------------
 # sanitize.sh: every C++ test and the Python suite against the ASan+UBSan build (build-asan/);

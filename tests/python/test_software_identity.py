@@ -183,11 +183,10 @@ def test_registered_in_module():
 # path, and snapshots each object's storage as it goes back to the interpreter.
 
 
-def test_release_wipes_the_seed_but_not_the_public_key():
+def test_release_wipes_the_seed_but_not_the_public_key(identity_probe):
     import gc
 
-    import _qiv_identity_probe as probe
-
+    probe = identity_probe
     seed = bytes(range(100, 132))
     public_key = base64.b64decode(SoftwareIdentity.from_seed(seed).descriptor().public_key_b64 + "=")
     identity = probe.SoftwareIdentity.from_seed(seed)
@@ -202,8 +201,6 @@ def test_release_wipes_the_seed_but_not_the_public_key():
     assert public_key in released
 
 
-def test_failed_allocation_raises_its_memory_error():
-    import _qiv_identity_probe as probe
-
+def test_failed_allocation_raises_its_memory_error(identity_probe):
     with pytest.raises(MemoryError):
-        probe.from_seed_into_failing_type(SEED)
+        identity_probe.from_seed_into_failing_type(SEED)
