@@ -92,8 +92,14 @@ class CMakeBuild(build_ext):
                      "-DQIV_SELF_CONTAINED=ON",
                      # -s: the wheel carries the module without its symbol tables.
                      "-DCMAKE_MODULE_LINKER_FLAGS=-s",
-                     # Fault reports name source files relative to the tree, not the builder's.
-                     f"-DCMAKE_CXX_FLAGS=-ffile-prefix-map={ROOT}/="]
+                     # Fault reports name source files relative to the tree, not the builder's;
+                     # CMake passes the path as one word, whatever it holds (spaces, letters
+                     # beyond ASCII).
+                     f"-DQIV_FILE_PREFIX_MAP={ROOT}",
+                     # The compile flags are the project's own, as before; an empty value also
+                     # clears the prefix map that earlier builds put here, which a path with a
+                     # space broke.
+                     "-DCMAKE_CXX_FLAGS="]
         if shutil.which("ninja") and not (build_dir / "Makefile").exists():
             configure += ["-G", "Ninja"]
         if os.environ.get("QIV_PYTHON"):

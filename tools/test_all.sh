@@ -8,7 +8,8 @@
 #      isolation and no index (setuptools and wheel from /usr/share/python-wheels), expected to
 #      be exactly qiv_protocol-0.1.0-cp310-abi3-manylinux_2_34_x86_64.whl, then
 #      tools/check_wheel.py on it and the packaging tests; in another, the same venv's
-#      `pip install .`, imported from / without Crypto++'s library; in a third, the road with
+#      `pip install .`, imported from / without Crypto++'s library, in a clone whose path holds
+#      a space and a letter beyond ASCII, then `pip install -e .` there; in a third, the road with
 #      network access, pip pointed at the same wheels by its environment; in a fourth, the README's
 #      "Hacking" build, ctest and pytest commands; in a fifth, the release road, python3 -m build
 #      (sdist, then the wheel from it), with the sdist checked against git ls-files
@@ -169,7 +170,29 @@ install_road() {
 print("   imported", qiv_protocol.__file__)' "$clone/v/")
 }
 offline_road='/usr/bin/python3 -m venv v && v/bin/pip install --no-index --find-links /usr/share/python-wheels .'
-step "install: $offline_road (fresh clone)" install_road "$ci/clone-install" "$offline_road"
+# This road runs in a clone whose path holds a space and a letter beyond ASCII, as a user's
+# "My Projects" may: every path must reach the compiler as one word, and none of it may stay in
+# the module (fault reports name files relative to the tree). Then `pip install -e .` there,
+# which reuses that build, must import the module from beside the sources.
+spaced_clone="$ci/with space/qïv"
+spaced_install() {
+  mkdir -p "$(dirname "$spaced_clone")"
+  install_road "$spaced_clone" "$offline_road"
+  local module=build/wheel/cmake/python/qiv_protocol.abi3.so
+  if LC_ALL=C grep -q -a -F "$spaced_clone" "$module"; then
+    echo "$module holds the path of its source tree"
+    return 1
+  fi
+  LC_ALL=C grep -q -a -F bindings/python/src/ "$module" ||
+    { echo "$module names no source file relative to the tree"; return 1; }
+  QIV_BUILD_JOBS=3 v/bin/pip install -q --no-index --find-links "$wheels_dir" -e .
+  # shellcheck disable=SC2016
+  (cd / && "$spaced_clone/v/bin/python" -c \
+     'import qiv_protocol, sys; assert qiv_protocol.__file__ == sys.argv[1], qiv_protocol.__file__
+print("   editable:", qiv_protocol.__file__)' "$spaced_clone/qiv_protocol.abi3.so")
+}
+step "install: $offline_road, then v/bin/pip install ... -e . (fresh clone in \"build-ci/with space/qïv\")" \
+  spaced_install
 # The road with network access, as written: here pip's own environment points it at Debian's
 # wheels instead of an index, and Debian's python3 comes first on PATH (the README says why the
 # offline road needs it).
