@@ -50,7 +50,10 @@ MODULE = "qiv_protocol"
 BUILT_FILE = f"{MODULE}.abi3.so"
 # What a self-contained module needs of the target machine: glibc 2.34 or later.
 MANYLINUX = "manylinux_2_34"
-# The module links Crypto++ and GCC's C++ runtime in; their licences travel with ours.
+# The module links Crypto++ and GCC's C++ runtime in; their licences travel with ours, and the
+# metadata declares all three: the project's MIT, Crypto++'s Boost Software License, and GCC's
+# runtime library exception to the GPL 3.
+LICENCE = "MIT AND BSL-1.0 AND GPL-3.0-or-later WITH GCC-exception-3.1"
 LICENCE_FILES = ["LICENSE", "licenses/CRYPTOPP-LICENSE", "licenses/GCC-RUNTIME-LIBRARY-EXCEPTION",
                  "licenses/GPL-3"]
 SPDX_LICENCE = int(setuptools.__version__.split(".")[0]) >= 77
@@ -230,9 +233,9 @@ class LicenceFilesKept(Distribution):
 
 
 if SPDX_LICENCE:
-    licence = {"license_expression": "MIT"}
+    licence = {"license_expression": LICENCE}
 else:
-    licence = {"license": "MIT", "distclass": LicenceFilesKept}
+    licence = {"license": LICENCE, "distclass": LicenceFilesKept}
 
 commands = {"build_ext": CMakeBuild, "egg_info": EggInfo, "sdist": Sdist}
 
