@@ -19,12 +19,16 @@ setuptools running the build: from 77 on an SPDX expression (License-Expression)
 pyproject.toml. The sdist is the whole tree that git tracks (MANIFEST.in), so that the wheel
 and the tests build from it alone.
 
-A missing tool or header set ends the build with one sentence saying what is missing.
+A missing tool or header set ends the build with one sentence saying what is missing; another
+failure to configure or compile, with the first lines of what CMake or the compiler said, and
+the log's path where the log outlives the build.
 """
 import os
 import pathlib
+import re
 import shutil
 import subprocess
+import tempfile
 
 import setuptools
 from setuptools import Distribution, Extension, setup
@@ -46,7 +50,10 @@ MODULE = "qiv_protocol"
 BUILT_FILE = f"{MODULE}.abi3.so"
 # What a self-contained module needs of the target machine: glibc 2.34 or later.
 MANYLINUX = "manylinux_2_34"
-# The module links Crypto++ and GCC's C++ runtime in; their licences travel with ours.
+# The module links Crypto++ and GCC's C++ runtime in; their licences travel with ours, and the
+# metadata declares all three: the project's MIT, Crypto++'s Boost Software License, and GCC's
+# runtime library exception to the GPL 3.
+LICENCE = "MIT AND BSL-1.0 AND GPL-3.0-or-later WITH GCC-exception-3.1"
 LICENCE_FILES = ["LICENSE", "licenses/CRYPTOPP-LICENSE", "licenses/GCC-RUNTIME-LIBRARY-EXCEPTION",
                  "licenses/GPL-3"]
 SPDX_LICENCE = int(setuptools.__version__.split(".")[0]) >= 77
@@ -55,23 +62,97 @@ SPDX_LICENCE = int(setuptools.__version__.split(".")[0]) >= 77
 CACHE_FOLDERS = frozenset({"__pycache__", ".pytest_cache", ".mypy_cache", "node_modules"})
 
 
-def first_cmake_error(log):
-    """The first message block of a CMake error, joined into one line, or None."""
+# How much of a failure's cause the error message shows; the log keeps the rest.
+CAUSE_LINES = 20
+# Lines of the build tools themselves in a build log, around what the compiler and the linker
+# said: Ninja's and Make's progress lines, Ninja's FAILED line (the next line is the command
+# it ran) and their closing complaints.
+BUILD_TOOL_LINE = re.compile(r"\[\s*\d+(/\d+|%)\] |FAILED: |ninja: |g?make(\[\d+\])?: ")
+
+
+def cmake_error(log):
+    """The text of the first CMake error, as lines: the wrapped lines of each paragraph joined
+    into one (so that a message of the project's own CMake files is one sentence), the lines
+    CMake shows as they are (a command's output) kept, indented as CMake indents them; or
+    None."""
     lines = log.splitlines()
-    for i, line in enumerate(lines):
-        if line.startswith("CMake Error"):
-            block = []
-            for text in lines[i + 1:]:
-                if not text.strip():
-                    if block:
-                        break
-                    continue
-                if not text.startswith(" "):
-                    break
-                block.append(text.strip())
-            if block:
-                return " ".join(block)
-    return None
+    start = next((i for i, line in enumerate(lines) if line.startswith("CMake Error")), None)
+    if start is None:
+        return None
+    text = []
+    joinable = False  # the last line is a paragraph's, which a wrapped line continues
+    for line in lines[start + 1:]:
+        if line.strip() and not line.startswith(" "):
+            break  # the message ends where CMake's next line starts unindented (Call Stack, --)
+        if not line.strip():
+            if text and text[-1]:
+                text.append("")
+            joinable = False
+        elif line.startswith("  ") and not line.startswith("   "):
+            if joinable:
+                text[-1] += " " + line.strip()
+            else:
+                text.append(line.strip())
+            joinable = True
+        else:
+            text.append(line[2:].rstrip())
+            joinable = False
+    while text and not text[-1]:
+        text.pop()
+    return text or None
+
+
+def compiler_messages(log):
+    """What the compiler and the linker said in a failed build's log, without the lines of the
+    build tool around it."""
+    said, after_failed = [], False
+    for line in log.splitlines():
+        if after_failed:  # Ninja's echo of the failed command
+            after_failed = False
+            continue
+        if BUILD_TOOL_LINE.match(line):
+            after_failed = line.startswith("FAILED: ")
+            continue
+        if line.strip():
+            said.append(line.rstrip())
+    return said
+
+
+def logs_last():
+    """Whether the build folder's logs outlive the build: a folder that QIV_BUILD_DIR names is
+    the user's own; the default one lies in the source tree, which pip and PyPA's build unpack
+    from an sdist into the system's temporary folder (older pip copied a source tree there
+    too) and delete when the build ends, failed or not."""
+    if os.environ.get("QIV_BUILD_DIR"):
+        return True
+    return not ROOT.is_relative_to(os.path.realpath(tempfile.gettempdir()))
+
+
+def failure_message(log, log_path, step):
+    """The message of a failed step (configuring, compiling): its cause as CMake, else the
+    compiler or the linker, gave it, up to CAUSE_LINES lines, and the log's path where the log
+    remains after the build (a path pip has deleted by the time the user reads it helps no
+    one)."""
+    cause = cmake_error(log)
+    if cause is None:
+        # A build stopped with nothing said (killed, out of memory) ends its log with why.
+        said = (compiler_messages(log)
+                or [line for line in log.splitlines() if line.strip()][1 - CAUSE_LINES:])
+        cause = [f"{step} qiv_protocol failed:"] + ["  " + line for line in said]
+    shown, hidden = cause[:CAUSE_LINES], len(cause) - CAUSE_LINES
+    if logs_last():
+        note = (f"({hidden} more lines in the full log: {log_path})" if hidden > 0
+                else f"(full log: {log_path})")
+    elif hidden > 0:
+        note = (f"({hidden} more lines in the log, which goes with the temporary build folder; "
+                "QIV_BUILD_DIR names a lasting one)")
+    else:
+        note = None
+    if note is None:
+        return "\n".join(shown)
+    if len(shown) == 1:
+        return f"{shown[0]} {note}"
+    return "\n".join(shown + [note])
 
 
 class CMakeBuild(build_ext):
@@ -92,8 +173,14 @@ class CMakeBuild(build_ext):
                      "-DQIV_SELF_CONTAINED=ON",
                      # -s: the wheel carries the module without its symbol tables.
                      "-DCMAKE_MODULE_LINKER_FLAGS=-s",
-                     # Fault reports name source files relative to the tree, not the builder's.
-                     f"-DCMAKE_CXX_FLAGS=-ffile-prefix-map={ROOT}/="]
+                     # Fault reports name source files relative to the tree, not the builder's;
+                     # CMake passes the path as one word, whatever it holds (spaces, letters
+                     # beyond ASCII).
+                     f"-DQIV_FILE_PREFIX_MAP={ROOT}",
+                     # The compile flags are the project's own, as before; an empty value also
+                     # clears the prefix map that earlier builds put here, which a path with a
+                     # space broke.
+                     "-DCMAKE_CXX_FLAGS="]
         if shutil.which("ninja") and not (build_dir / "Makefile").exists():
             configure += ["-G", "Ninja"]
         if os.environ.get("QIV_PYTHON"):
@@ -111,12 +198,7 @@ class CMakeBuild(build_ext):
                               text=True, errors="replace")
         log_path.write_text(done.stdout)
         if done.returncode != 0:
-            reason = first_cmake_error(done.stdout)
-            if reason is None:
-                tail = [line for line in done.stdout.splitlines() if line.strip()][-15:]
-                print("\n".join(tail))
-                reason = f"{step} qiv_protocol failed"
-            raise PlatformError(f"{reason} (full log: {log_path})")
+            raise PlatformError(failure_message(done.stdout, log_path, step))
 
 
 class EggInfo(egg_info):
@@ -151,9 +233,9 @@ class LicenceFilesKept(Distribution):
 
 
 if SPDX_LICENCE:
-    licence = {"license_expression": "MIT"}
+    licence = {"license_expression": LICENCE}
 else:
-    licence = {"license": "MIT", "distclass": LicenceFilesKept}
+    licence = {"license": LICENCE, "distclass": LicenceFilesKept}
 
 commands = {"build_ext": CMakeBuild, "egg_info": EggInfo, "sdist": Sdist}
 

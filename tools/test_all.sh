@@ -8,10 +8,12 @@
 #      isolation and no index (setuptools and wheel from /usr/share/python-wheels), expected to
 #      be exactly qiv_protocol-0.1.0-cp310-abi3-manylinux_2_34_x86_64.whl, then
 #      tools/check_wheel.py on it and the packaging tests; in another, the same venv's
-#      `pip install .`, imported from / without Crypto++'s library; in a third, the road with
+#      `pip install .`, imported from / without Crypto++'s library, in a clone whose path holds
+#      a space and a letter beyond ASCII, then `pip install -e .` there; in a third, the road with
 #      network access, pip pointed at the same wheels by its environment; in a fourth, the README's
 #      "Hacking" build, ctest and pytest commands; in a fifth, the release road, python3 -m build
-#      (sdist, then the wheel from it), with the sdist checked against git ls-files
+#      (sdist, then the wheel from it), both checked by check-manifest and twine check --strict
+#      and their metadata read, with the sdist checked against git ls-files
 #      (tools/check_sdist.py), its wheel against the tree's wheel and tools/check_wheel.py, the
 #      sdist's Python suite run on that wheel with Crypto++ unloadable, and the sdist installed
 #      by pip into a plain venv; in a sixth, the wheel and sdist built with Debian 13's newer
@@ -169,7 +171,29 @@ install_road() {
 print("   imported", qiv_protocol.__file__)' "$clone/v/")
 }
 offline_road='/usr/bin/python3 -m venv v && v/bin/pip install --no-index --find-links /usr/share/python-wheels .'
-step "install: $offline_road (fresh clone)" install_road "$ci/clone-install" "$offline_road"
+# This road runs in a clone whose path holds a space and a letter beyond ASCII, as a user's
+# "My Projects" may: every path must reach the compiler as one word, and none of it may stay in
+# the module (fault reports name files relative to the tree). Then `pip install -e .` there,
+# which reuses that build, must import the module from beside the sources.
+spaced_clone="$ci/with space/qïv"
+spaced_install() {
+  mkdir -p "$(dirname "$spaced_clone")"
+  install_road "$spaced_clone" "$offline_road"
+  local module=build/wheel/cmake/python/qiv_protocol.abi3.so
+  if LC_ALL=C grep -q -a -F "$spaced_clone" "$module"; then
+    echo "$module holds the path of its source tree"
+    return 1
+  fi
+  LC_ALL=C grep -q -a -F bindings/python/src/ "$module" ||
+    { echo "$module names no source file relative to the tree"; return 1; }
+  QIV_BUILD_JOBS=3 v/bin/pip install -q --no-index --find-links "$wheels_dir" -e .
+  # shellcheck disable=SC2016
+  (cd / && "$spaced_clone/v/bin/python" -c \
+     'import qiv_protocol, sys; assert qiv_protocol.__file__ == sys.argv[1], qiv_protocol.__file__
+print("   editable:", qiv_protocol.__file__)' "$spaced_clone/qiv_protocol.abi3.so")
+}
+step "install: $offline_road, then v/bin/pip install ... -e . (fresh clone in \"build-ci/with space/qïv\")" \
+  spaced_install
 # The road with network access, as written: here pip's own environment points it at Debian's
 # wheels instead of an index, and Debian's python3 comes first on PATH (the README says why the
 # offline road needs it).
@@ -225,6 +249,41 @@ build_release() {
 }
 step "release: PIP_NO_INDEX=1 PIP_FIND_LINKS=$wheels_dir /usr/bin/python3 -m build -o dist . (fresh clone)" \
   build_release
+# What a packager checks of a release, offline: check-manifest finds the sdist and git in
+# agreement; twine check --strict finds both files' metadata complete and README.md, the long
+# description, rendering as an index would show it. Their metadata carries README.md as
+# markdown, the CPython classifier, and the licence of what the wheel carries, which Debian 12's
+# setuptools writes in the License field (new_setuptools below checks the newer form).
+release_metadata() {
+  cd "$release_clone"
+  check-manifest --no-build-isolation
+  twine check --strict dist/*
+  "$debian" - "dist/$wheel_name" "dist/$sdist_name" <<'EOF'
+import email.parser, sys, tarfile, zipfile
+wheel_path, sdist_path = sys.argv[1:]
+wheel = zipfile.ZipFile(wheel_path)
+metadata = {
+    wheel_path: wheel.read(next(n for n in wheel.namelist() if n.endswith(".dist-info/METADATA"))),
+    sdist_path: tarfile.open(sdist_path).extractfile("qiv_protocol-0.1.0/PKG-INFO").read(),
+}
+readme = open("README.md", encoding="utf-8").read()
+licence = "MIT AND BSL-1.0 AND GPL-3.0-or-later WITH GCC-exception-3.1"
+for path, text in metadata.items():
+    fields = email.parser.BytesParser().parsebytes(text)
+    found = {"License": fields.get_all("License"),
+             "Description-Content-Type": fields.get_all("Description-Content-Type"),
+             "CPython": "Programming Language :: Python :: Implementation :: CPython"
+                        in fields.get_all("Classifier", []),
+             "README.md": fields.get_payload(decode=True).decode().strip() == readme.strip()}
+    expected = {"License": [licence], "Description-Content-Type": ["text/markdown"],
+                "CPython": True, "README.md": True}
+    if found != expected:
+        sys.exit(f"{path}: {found}; expected {expected}")
+print(f"   License: {licence}; README.md as text/markdown; the CPython classifier")
+EOF
+}
+step "release: check-manifest --no-build-isolation; twine check --strict dist/*; the metadata" \
+  release_metadata
 step "sdist: tools/check_sdist.py dist/$sdist_name (against git ls-files)" \
   bash -c 'cd "$1" && exec /usr/bin/python3 tools/check_sdist.py "dist/$2"' _ \
   "$release_clone" "$sdist_name"
@@ -291,15 +350,17 @@ metadata = {
     wheel_path: wheel.read(next(n for n in wheel.namelist() if n.endswith(".dist-info/METADATA"))),
     sdist_path: tarfile.open(sdist_path).extractfile("qiv_protocol-0.1.0/PKG-INFO").read(),
 }
-expected = (["MIT"], ["LICENSE", "licenses/CRYPTOPP-LICENSE",
-                      "licenses/GCC-RUNTIME-LIBRARY-EXCEPTION", "licenses/GPL-3"])
+expected = (["MIT AND BSL-1.0 AND GPL-3.0-or-later WITH GCC-exception-3.1"],
+            ["LICENSE", "licenses/CRYPTOPP-LICENSE",
+             "licenses/GCC-RUNTIME-LIBRARY-EXCEPTION", "licenses/GPL-3"])
 for path, text in metadata.items():
     fields = email.parser.BytesParser().parsebytes(text, headersonly=True)
     found = (fields.get_all("License-Expression"), fields.get_all("License-File"))
     if found != expected:
         sys.exit(f"{path}: License-Expression {found[0]}, License-File {found[1]}; "
                  f"expected {expected[0]}, {expected[1]}")
-print("   License-Expression: MIT and the four License-File lines in METADATA and PKG-INFO")
+print(f"   License-Expression: {expected[0][0]} and the four License-File lines in METADATA "
+      "and PKG-INFO")
 EOF
 }
 step "setuptools of Debian 13: v/bin/pip wheel -v ... and python3 -m build --sdist (fresh clone), no warning, SPDX licence" \
