@@ -3,10 +3,11 @@
 The module is one stable-ABI file (qiv_protocol.abi3.so) for every CPython from 3.10 on, so the
 wheel is tagged cp310-abi3 whichever interpreter runs the build. Which interpreter's headers
 compile it is CMake's choice (bindings/python/CMakeLists.txt: pyenv's 3.10 when present, else
-/usr/bin/python3; newer than 3.11 is refused), not the interpreter running pip: a module built
-against 3.12+ headers breaks on 3.10 and 3.11. QIV_PYTHON names another interpreter for it;
-QIV_BUILD_DIR another CMake build directory than build/wheel/cmake; QIV_BUILD_JOBS the number
-of compile jobs (4).
+/usr/bin/python3; any CPython from 3.10 on will do, the oldest is preferred for the wheels the
+project ships), not the interpreter running pip. QIV_PYTHON names another interpreter for it;
+each build follows the choice made for it, also in a build folder that an earlier build with
+another interpreter configured. QIV_BUILD_DIR names another CMake build directory than
+build/wheel/cmake; QIV_BUILD_JOBS the number of compile jobs (4).
 
 The module is built self-contained (CMake's QIV_SELF_CONTAINED: Crypto++ and libstdc++ linked
 in, every symbol but PyInit_qiv_protocol hidden), so that it needs only glibc 2.34 and
@@ -74,6 +75,18 @@ def first_cmake_error(log):
     return None
 
 
+def interpreter_choice():
+    """The CMake argument that sets the interpreter whose headers this build uses: QIV_PYTHON;
+    without it, the removal of the one an earlier configure of the same folder kept, so that
+    CMake makes its default choice again."""
+    chosen = os.environ.get("QIV_PYTHON")
+    if not chosen:
+        return "-UPython_EXECUTABLE"
+    # FindPython takes an absolute path only; a bare name is looked up on PATH as a shell would.
+    found = shutil.which(chosen) if os.sep not in chosen else None
+    return f"-DPython_EXECUTABLE={os.path.abspath(found or chosen)}"
+
+
 class CMakeBuild(build_ext):
     """Configures and builds the module in Release under build/wheel/cmake, strips it and puts
     it where setuptools collects extension modules."""
@@ -96,8 +109,7 @@ class CMakeBuild(build_ext):
                      f"-DCMAKE_CXX_FLAGS=-ffile-prefix-map={ROOT}/="]
         if shutil.which("ninja") and not (build_dir / "Makefile").exists():
             configure += ["-G", "Ninja"]
-        if os.environ.get("QIV_PYTHON"):
-            configure.append(f"-DPython_EXECUTABLE={os.environ['QIV_PYTHON']}")
+        configure.append(interpreter_choice())
         self._run(configure, build_dir / "configure.log", "configuring")
         jobs = os.environ.get("QIV_BUILD_JOBS", "4")
         self._run([cmake, "--build", str(build_dir), "--target", MODULE, "-j", jobs],
