@@ -10,9 +10,11 @@ another interpreter configured. QIV_BUILD_DIR names another CMake build director
 build/wheel/cmake; QIV_BUILD_JOBS the number of compile jobs (4).
 
 The module is built self-contained (CMake's QIV_SELF_CONTAINED: Crypto++ and libstdc++ linked
-in, every symbol but PyInit_qiv_protocol hidden), so that it needs only glibc 2.34 and
-libgcc_s; so the wheel is tagged manylinux_2_34 (tools/check_wheel.py checks the
-claim), and the licence texts of what it links in travel in the wheel's .dist-info.
+in, every symbol but PyInit_qiv_protocol hidden), so that it needs only glibc and libgcc_s. The
+wheel's platform tag is measured from the module built (tools/manylinux_policy.py, the rules
+that tools/check_wheel.py checks): the oldest manylinux_2_X it keeps, manylinux_2_34 on Debian
+12, else the plain linux_<arch> tag. The licence texts of what it links in travel in the
+wheel's .dist-info.
 
 The licence is given here rather than in pyproject.toml because its form depends on the
 setuptools running the build: from 77 on an SPDX expression (License-Expression), before that
@@ -22,6 +24,7 @@ and the tests build from it alone.
 
 A missing tool or header set ends the build with one sentence saying what is missing.
 """
+import importlib.util
 import os
 import pathlib
 import shutil
@@ -45,8 +48,6 @@ except ImportError:
 ROOT = pathlib.Path(__file__).resolve().parent
 MODULE = "qiv_protocol"
 BUILT_FILE = f"{MODULE}.abi3.so"
-# What a self-contained module needs of the target machine: glibc 2.34 or later.
-MANYLINUX = "manylinux_2_34"
 # The module links Crypto++ and GCC's C++ runtime in; their licences travel with ours.
 LICENCE_FILES = ["LICENSE", "licenses/CRYPTOPP-LICENSE", "licenses/GCC-RUNTIME-LIBRARY-EXCEPTION",
                  "licenses/GPL-3"]
@@ -85,6 +86,17 @@ def interpreter_choice():
     # FindPython takes an absolute path only; a bare name is looked up on PATH as a shell would.
     found = shutil.which(chosen) if os.sep not in chosen else None
     return f"-DPython_EXECUTABLE={os.path.abspath(found or chosen)}"
+
+
+def measured_platform(module, arch):
+    """The platform tag that the built module earns, by the rules of tools/manylinux_policy.py
+    (loaded from the tree: it needs only the standard library, which is all an isolated build
+    is sure to have besides setuptools)."""
+    spec = importlib.util.spec_from_file_location("manylinux_policy",
+                                                  ROOT / "tools" / "manylinux_policy.py")
+    policy = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(policy)
+    return policy.platform_tag(module.read_bytes(), arch)
 
 
 class CMakeBuild(build_ext):
@@ -171,13 +183,14 @@ commands = {"build_ext": CMakeBuild, "egg_info": EggInfo, "sdist": Sdist}
 
 if bdist_wheel is not None:
     class BdistWheel(bdist_wheel):
-        """Tags the wheel manylinux_2_34: CMakeBuild always configures the module self-contained,
-        which is what the tag promises (tools/check_wheel.py checks it)."""
+        """Tags the wheel with the platform tag its module earns (manylinux_2_X or linux_<arch>),
+        measured from the file that goes into the wheel once build_ext has made it."""
 
         def get_tag(self):
             impl, abi, plat = super().get_tag()
-            if plat.startswith("linux_"):
-                plat = f"{MANYLINUX}_{plat[len('linux_'):]}"
+            module = pathlib.Path(self.get_finalized_command("build_ext").get_ext_fullpath(MODULE))
+            if plat.startswith("linux_") and module.is_file():
+                plat = measured_platform(module, plat[len("linux_"):])
             return impl, abi, plat
 
     commands["bdist_wheel"] = BdistWheel
