@@ -24,9 +24,12 @@ bash "$root/tools/debian_tree.sh" make trixie "$tree" \
   python3,python3-dev,python3-venv,python3-pip,python3-setuptools-whl,python3-wheel-whl,cmake,ninja-build,g++,libcrypto++-dev,python3-pytest
 
 # The tree must have no CPython but its python3 (3.13), so that the build can only use its headers.
-others="$(ls "$tree/usr/bin" "$tree/usr/local/bin" | grep -E '^python3\.[0-9]+$' |
-          grep -v -x 'python3.13' || true)"
-[[ -z "$others" ]] || { echo "sdist_build_check.sh: the tree has other interpreters: $others" >&2; exit 1; }
+others=()
+for python in "$tree"/usr/bin/python3.* "$tree"/usr/local/bin/python3.*; do
+  [[ "$(basename "$python")" =~ ^python3\.[0-9]+$ && "$python" != "$tree/usr/bin/python3.13" ]] &&
+    others+=("${python#"$tree"}")
+done
+((${#others[@]} == 0)) || { echo "sdist_build_check.sh: the tree has other interpreters: ${others[*]}" >&2; exit 1; }
 
 # A fresh work folder in the tree: the sdist, its unpacked files (their tests and tools), the
 # test-only modules. Copies, not mounts.
