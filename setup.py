@@ -3,15 +3,18 @@
 The module is one stable-ABI file (qiv_protocol.abi3.so) for every CPython from 3.10 on, so the
 wheel is tagged cp310-abi3 whichever interpreter runs the build. Which interpreter's headers
 compile it is CMake's choice (bindings/python/CMakeLists.txt: pyenv's 3.10 when present, else
-/usr/bin/python3; newer than 3.11 is refused), not the interpreter running pip: a module built
-against 3.12+ headers breaks on 3.10 and 3.11. QIV_PYTHON names another interpreter for it;
-QIV_BUILD_DIR another CMake build directory than build/wheel/cmake; QIV_BUILD_JOBS the number
-of compile jobs (4).
+/usr/bin/python3; any CPython from 3.10 on will do, the oldest is preferred for the wheels the
+project ships), not the interpreter running pip. QIV_PYTHON names another interpreter for it;
+each build follows the choice made for it, also in a build folder that an earlier build with
+another interpreter configured. QIV_BUILD_DIR names another CMake build directory than
+build/wheel/cmake; QIV_BUILD_JOBS the number of compile jobs (4).
 
 The module is built self-contained (CMake's QIV_SELF_CONTAINED: Crypto++ and libstdc++ linked
-in, every symbol but PyInit_qiv_protocol hidden), so that it needs only glibc 2.34 and
-libgcc_s; so the wheel is tagged manylinux_2_34 (tools/check_wheel.py checks the
-claim), and the licence texts of what it links in travel in the wheel's .dist-info.
+in, every symbol but PyInit_qiv_protocol hidden), so that it needs only glibc and libgcc_s. The
+wheel's platform tag is measured from the module built (tools/manylinux_policy.py, the rules
+that tools/check_wheel.py checks): the oldest manylinux_2_X it keeps, manylinux_2_34 on Debian
+12, else the plain linux_<arch> tag. The licence texts of what it links in travel in the
+wheel's .dist-info.
 
 The licence is given here rather than in pyproject.toml because its form depends on the
 setuptools running the build: from 77 on an SPDX expression (License-Expression), before that
@@ -23,6 +26,7 @@ A missing tool or header set ends the build with one sentence saying what is mis
 failure to configure or compile, with the first lines of what CMake or the compiler said, and
 the log's path where the log outlives the build.
 """
+import importlib.util
 import os
 import pathlib
 import re
@@ -48,8 +52,6 @@ except ImportError:
 ROOT = pathlib.Path(__file__).resolve().parent
 MODULE = "qiv_protocol"
 BUILT_FILE = f"{MODULE}.abi3.so"
-# What a self-contained module needs of the target machine: glibc 2.34 or later.
-MANYLINUX = "manylinux_2_34"
 # The module links Crypto++ and GCC's C++ runtime in; their licences travel with ours, and the
 # metadata declares all three: the project's MIT, Crypto++'s Boost Software License, and GCC's
 # runtime library exception to the GPL 3.
@@ -155,6 +157,29 @@ def failure_message(log, log_path, step):
     return "\n".join(shown + [note])
 
 
+def interpreter_choice():
+    """The CMake argument that sets the interpreter whose headers this build uses: QIV_PYTHON;
+    without it, the removal of the one an earlier configure of the same folder kept, so that
+    CMake makes its default choice again."""
+    chosen = os.environ.get("QIV_PYTHON")
+    if not chosen:
+        return "-UPython_EXECUTABLE"
+    # FindPython takes an absolute path only; a bare name is looked up on PATH as a shell would.
+    found = shutil.which(chosen) if os.sep not in chosen else None
+    return f"-DPython_EXECUTABLE={os.path.abspath(found or chosen)}"
+
+
+def measured_platform(module, arch):
+    """The platform tag that the built module earns, by the rules of tools/manylinux_policy.py
+    (loaded from the tree: it needs only the standard library, which is all an isolated build
+    is sure to have besides setuptools)."""
+    spec = importlib.util.spec_from_file_location("manylinux_policy",
+                                                  ROOT / "tools" / "manylinux_policy.py")
+    policy = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(policy)
+    return policy.platform_tag(module.read_bytes(), arch)
+
+
 class CMakeBuild(build_ext):
     """Configures and builds the module in Release under build/wheel/cmake, strips it and puts
     it where setuptools collects extension modules."""
@@ -183,8 +208,7 @@ class CMakeBuild(build_ext):
                      "-DCMAKE_CXX_FLAGS="]
         if shutil.which("ninja") and not (build_dir / "Makefile").exists():
             configure += ["-G", "Ninja"]
-        if os.environ.get("QIV_PYTHON"):
-            configure.append(f"-DPython_EXECUTABLE={os.environ['QIV_PYTHON']}")
+        configure.append(interpreter_choice())
         self._run(configure, build_dir / "configure.log", "configuring")
         jobs = os.environ.get("QIV_BUILD_JOBS", "4")
         self._run([cmake, "--build", str(build_dir), "--target", MODULE, "-j", jobs],
@@ -241,13 +265,14 @@ commands = {"build_ext": CMakeBuild, "egg_info": EggInfo, "sdist": Sdist}
 
 if bdist_wheel is not None:
     class BdistWheel(bdist_wheel):
-        """Tags the wheel manylinux_2_34: CMakeBuild always configures the module self-contained,
-        which is what the tag promises (tools/check_wheel.py checks it)."""
+        """Tags the wheel with the platform tag its module earns (manylinux_2_X or linux_<arch>),
+        measured from the file that goes into the wheel once build_ext has made it."""
 
         def get_tag(self):
             impl, abi, plat = super().get_tag()
-            if plat.startswith("linux_"):
-                plat = f"{MANYLINUX}_{plat[len('linux_'):]}"
+            module = pathlib.Path(self.get_finalized_command("build_ext").get_ext_fullpath(MODULE))
+            if plat.startswith("linux_") and module.is_file():
+                plat = measured_platform(module, plat[len("linux_"):])
             return impl, abi, plat
 
     commands["bdist_wheel"] = BdistWheel

@@ -1,50 +1,33 @@
 #!/usr/bin/env python3
-"""Checks that a built wheel keeps the promise of its manylinux_2_34 tag.
+"""Checks that a built wheel keeps the promise of its platform tag, and that the tag is the one
+its module earns.
 
     python3 tools/check_wheel.py dist/qiv_protocol-0.1.0-cp310-abi3-manylinux_2_34_x86_64.whl
 
 Opens the wheel (a zip) and checks:
-- its file name's tags are the Tag lines of its .dist-info/WHEEL, and the platform tag is
-  manylinux_2_34_x86_64;
-- every extension module in it (*.so) is a 64-bit x86-64 ELF whose DT_NEEDED libraries are
-  all on the manylinux_2_34 list, which asks for no symbol version above GLIBC_2.34 or
-  GCC_7.0.0 and for no GLIBCXX_ or CXXABI_ version at all (the C++ runtime of the build
-  machine is linked in, not expected on the target), and which exports exactly one symbol,
+- its file name's tags are the Tag lines of its .dist-info/WHEEL;
+- every extension module in it (*.so) is a 64-bit x86-64 ELF that keeps the rules of the
+  wheel's manylinux_2_X tag (tools/manylinux_policy.py, which setup.py measures the tag with):
+  its DT_NEEDED libraries all on the manylinux list, no symbol version above GLIBC_2.X or
+  GCC_7.0.0, and no GLIBCXX_ or CXXABI_ version at all (the C++ runtime of the build machine is
+  linked in, not expected on the target); and which exports exactly one symbol,
   PyInit_<module>;
+- the platform tag is the oldest manylinux_2_X (X from 34 on) that its modules keep, or
+  linux_x86_64 when none fits, as setup.py tags it;
 - the licence texts of what the module links in are in its .dist-info.
 
 Each failed check prints one line naming the library, symbol, version, tag or file at fault;
-any failure exits 1, an unreadable wheel or a missing pyelftools 2. Needs pyelftools
-(Debian: python3-pyelftools).
+any failure exits 1, an unreadable wheel 2. Needs nothing beyond the standard library.
 """
 import email.parser
-import io
 import pathlib
 import re
 import sys
 import zipfile
 
-try:
-    from elftools.common.exceptions import ELFError
-    from elftools.elf.elffile import ELFFile
-except ImportError:
-    print("check_wheel.py needs pyelftools (Debian: apt-get install python3-pyelftools)",
-          file=sys.stderr)
-    sys.exit(2)
+import manylinux_policy
 
-POLICY = "manylinux_2_34"
-PLATFORM = f"{POLICY}_x86_64"
-
-# The libraries that every manylinux_2_34 system provides (the manylinux policy's list).
-ALLOWED_LIBRARIES = frozenset({
-    "libgcc_s.so.1", "libstdc++.so.6", "libm.so.6", "libdl.so.2", "librt.so.1", "libc.so.6",
-    "libnsl.so.1", "libutil.so.1", "libpthread.so.0", "libresolv.so.2", "libX11.so.6",
-    "libXext.so.6", "libXrender.so.1", "libICE.so.6", "libSM.so.6", "libGL.so.1",
-    "libgobject-2.0.so.0", "libgthread-2.0.so.0", "libglib-2.0.so.0", "ld-linux-x86-64.so.2",
-})
-
-# Highest symbol version per family; a family set to None may not be asked for at all.
-HIGHEST_VERSIONS = {"GLIBC": (2, 34), "GCC": (7, 0, 0), "GLIBCXX": None, "CXXABI": None}
+ARCH = "x86_64"
 
 # Basenames looked for anywhere under .dist-info/ (older bdist_wheel flattens them, newer
 # ones keep them under licenses/).
@@ -61,104 +44,59 @@ def expand_tags(python, abi, platform):
             for s in platform.split(".")}
 
 
-def version_key(text):
-    return tuple(int(part) for part in text.split("."))
-
-
 def check_tags(wheel_name, archive, dist_info):
+    """(problems, the platform tag of the file name or None)."""
     problems = []
     match = WHEEL_NAME.match(wheel_name)
     if match is None:
-        return [f"{wheel_name}: not a wheel file name (name-version-python-abi-platform.whl)"]
+        return [f"{wheel_name}: not a wheel file name (name-version-python-abi-platform.whl)"], None
     named = expand_tags(match["python"], match["abi"], match["platform"])
     try:
         wheel_text = archive.read(f"{dist_info}/WHEEL").decode("utf-8")
     except KeyError:
-        return [f"{dist_info}/WHEEL: missing"]
+        return [f"{dist_info}/WHEEL: missing"], match["platform"]
     declared = set(email.parser.Parser().parsestr(wheel_text).get_all("Tag") or [])
     if named != declared:
         problems.append(f"{dist_info}/WHEEL: tags {', '.join(sorted(declared)) or '(none)'} "
                         f"differ from the file name's {', '.join(sorted(named))}")
-    if match["platform"] != PLATFORM:
-        problems.append(f"{wheel_name}: platform tag {match['platform']} is not {PLATFORM}")
-    return problems
+    return problems, match["platform"]
 
 
-def exported_symbols(elf):
-    dynsym = elf.get_section_by_name(".dynsym")
-    if dynsym is None:
-        return []
-    names = []
-    for symbol in dynsym.iter_symbols():
-        if (symbol.name and symbol["st_shndx"] != "SHN_UNDEF"
-                and symbol["st_info"]["bind"] != "STB_LOCAL"
-                and symbol["st_other"]["visibility"] in ("STV_DEFAULT", "STV_PROTECTED")):
-            names.append(symbol.name)
-    return names
+def tag_policy(platform):
+    """The manylinux_2_X policy a platform tag promises, "" for linux_x86_64, None for a tag
+    this project does not build."""
+    if platform == f"linux_{ARCH}":
+        return ""
+    if platform.endswith(f"_{ARCH}"):
+        policy = platform[:-len(f"_{ARCH}")]
+        if manylinux_policy.glibc_minor(policy) is not None:
+            return policy
+    return None
 
 
-def needed_versions(elf):
-    """(library, version name) for every symbol version the module asks for."""
-    found = []
-    for section in elf.iter_sections():
-        if section["sh_type"] == "SHT_GNU_verneed":
-            for verneed, auxiliaries in section.iter_versions():
-                for aux in auxiliaries:
-                    found.append((verneed.name, aux.name))
-    return found
-
-
-def check_module(member, data):
-    """(problems, DT_NEEDED libraries, highest version number per family) of one module."""
-    highest = {}
+def check_module(member, data, policy):
+    """(problems, DT_NEEDED libraries, highest version number per family, the oldest
+    manylinux policy the module keeps or None) of one module, held to `policy` (no rules
+    for "")."""
     try:
-        elf = ELFFile(io.BytesIO(data))
-    except ELFError as error:
-        return [f"{member}: not an ELF file ({error})"], [], highest
-    if elf.elfclass != 64 or elf["e_machine"] != "EM_X86_64":
-        return [f"{member}: a {elf.elfclass}-bit {elf['e_machine']} ELF, not x86-64"], [], highest
+        info = manylinux_policy.read_elf(data)
+    except manylinux_policy.ElfError as error:
+        return [f"{member}: not an ELF file ({error})"], [], {}, None
+    if info.bits != 64 or info.machine != manylinux_policy.EM_X86_64:
+        return ([f"{member}: a {info.bits}-bit ELF for machine {info.machine}, not x86-64"],
+                [], {}, None)
     problems = []
-    dynamic = elf.get_section_by_name(".dynamic")
-    needed = [tag.needed for tag in dynamic.iter_tags() if tag.entry.d_tag == "DT_NEEDED"] \
-        if dynamic is not None else []
-    for library in needed:
-        if library not in ALLOWED_LIBRARIES:
-            problems.append(f"{member}: needs {library}, which {POLICY} does not allow")
-    # Forbidden or too new versions, reported once per library and family by the highest.
-    offending = {}
-    for library, version in needed_versions(elf):
-        family, _, number = version.partition("_")
-        if family not in HIGHEST_VERSIONS:
-            continue
-        limit = HIGHEST_VERSIONS[family]
-        if not re.fullmatch(r"\d+(\.\d+)*", number):
-            problems.append(f"{member}: needs {version} of {library}, which {POLICY} does not "
-                            f"allow")
-            continue
-        if family not in highest or version_key(number) > version_key(highest[family]):
-            highest[family] = number
-        if limit is None or version_key(number) > limit:
-            offending.setdefault((library, family), []).append(number)
-    for (library, family), numbers in offending.items():
-        numbers.sort(key=version_key)
-        top = f"{family}_{numbers[-1]}"
-        more = f" (and {len(numbers) - 1} lower)" if len(numbers) > 1 else ""
-        limit = HIGHEST_VERSIONS[family]
-        if limit is None:
-            problems.append(f"{member}: needs {top}{more} of {library}, and {POLICY} allows no "
-                            f"{family}_ version (link the C++ runtime statically)")
-        else:
-            problems.append(f"{member}: needs {top}{more} of {library}, above {family}_"
-                            f"{'.'.join(map(str, limit))} of {POLICY}")
+    if policy:
+        problems += [f"{member}: {text}" for text in manylinux_policy.breaches(info, policy)]
     module_name = pathlib.PurePosixPath(member).name.split(".")[0]
     entry = f"PyInit_{module_name}"
-    exported = exported_symbols(elf)
-    for name in exported:
+    for name in info.exports:
         if name != entry:
             problems.append(f"{member}: exports {name}; only {entry} may be exported")
-    if entry not in exported:
+    if entry not in info.exports:
         problems.append(f"{member}: does not export {entry}")
-    return problems, needed, highest
+    return (problems, info.needed, manylinux_policy.highest_versions(info),
+            manylinux_policy.oldest_manylinux(info))
 
 
 def check_wheel(path):
@@ -170,18 +108,38 @@ def check_wheel(path):
     if len(dist_infos) != 1:
         return [f"{path.name}: holds {len(dist_infos)} .dist-info folders, not one"], []
     dist_info = dist_infos[0]
-    problems = check_tags(path.name, archive, dist_info)
+    problems, platform = check_tags(path.name, archive, dist_info)
+    policy = None if platform is None else tag_policy(platform)
+    if platform is not None and policy is None:
+        problems.append(f"{path.name}: platform tag {platform} is none this project builds "
+                        f"(manylinux_2_X_{ARCH} with X from "
+                        f"{manylinux_policy.OLDEST_GLIBC_MINOR} on, or linux_{ARCH})")
     summary = []
     modules = [n for n in names if n.endswith(".so") or ".so." in pathlib.PurePosixPath(n).name]
     if not modules:
         problems.append(f"{path.name}: holds no extension module (*.so)")
+    # The wheel earns the newest of its modules' oldest tags; a module that keeps none leaves
+    # it linux_x86_64.
+    earned, module_faults = "", False
     for member in modules:
         data = archive.read(member)
-        module_problems, needed, highest = check_module(member, data)
+        module_problems, needed, highest, oldest = check_module(member, data, policy)
         problems += module_problems
+        module_faults = module_faults or bool(module_problems)
+        if oldest is None or earned is None:
+            earned = None
+        elif not earned or (manylinux_policy.glibc_minor(oldest) >
+                            manylinux_policy.glibc_minor(earned)):
+            earned = oldest
         versions = ", ".join(f"{family}_{number}" for family, number in sorted(highest.items()))
         summary.append(f"{member}: {len(data)} bytes, needs {', '.join(needed) or 'nothing'}; "
                        f"highest versions {versions or 'none'}")
+    # A module at fault has had its culprits named above; modules that keep the tag's promise
+    # must still have the tag that setup.py measures from them.
+    earned_platform = f"{earned}_{ARCH}" if earned else f"linux_{ARCH}"
+    if modules and policy is not None and not module_faults and platform != earned_platform:
+        problems.append(f"{path.name}: platform tag {platform} is not {earned_platform}, the "
+                        f"oldest its module keeps")
     present = {pathlib.PurePosixPath(n).name for n in names if n.startswith(f"{dist_info}/")}
     for licence in LICENCE_FILES:
         if licence not in present:
@@ -205,7 +163,7 @@ def main(argv):
         return 1
     for line in summary:
         print(f"ok   {line}")
-    print(f"ok   {path.name} keeps the {PLATFORM} promise")
+    print(f"ok   {path.name} keeps the {WHEEL_NAME.match(path.name)['platform']} promise")
     return 0
 
 

@@ -22,10 +22,16 @@
 #   3. the wheel installed into a venv of Debian's python3 and of every pyenv CPython 3.10-3.13
 #      present, and the whole Python suite run against each installed package from outside the
 #      source tree, with Crypto++'s shared library made unloadable (tools/without_cryptopp.sh);
+#      then the module built against pyenv 3.13's headers, which must need no undefined symbol
+#      beyond the wheel's 3.10-header module, and the Python suite on 3.10 with it
+#      (tools/headers_check.sh);
 #   4. tools/typecheck.sh: stubtest, mypy --strict and pyright strict on the stubs, the demo
 #      and the examples, and both checkers refusing what the module refuses;
-#   5. the wheel on Debian 13 (tools/distro_check.sh) and the demo on a bare Debian
-#      (tools/bare_demo_check.sh), both in debootstrap trees under build-ci/;
+#   5. the wheel on Debian 13 (tools/distro_check.sh), the demo on a bare Debian
+#      (tools/bare_demo_check.sh), and the release's sdist built in a Debian 13 tree with its
+#      build packages and no other CPython: its wheel's measured tag checked, the sdist
+#      pip-installed, imported from / and the suite run there (tools/sdist_build_check.sh),
+#      all in debootstrap trees under build-ci/;
 #   6. the C++ and Python suites under ASan+UBSan (tools/sanitize.sh, build-asan/) and every
 #      fuzz target for 30 s (tools/fuzz.sh, build-fuzz/).
 # Any failure, sanitizer report or fuzz finding fails the run, and so does a suite that collects
@@ -44,7 +50,7 @@ bash tools/install_packages.sh demo tests
 # refuses a folder with anything mounted in it: a removal through a chroot's /dev would empty
 # the host's.
 mkdir -p "$ci"
-find "$ci" -mindepth 1 -maxdepth 1 ! -name trixie ! -name node ! -name '*-base' -exec bash tools/debian_tree.sh remove {} +
+find "$ci" -mindepth 1 -maxdepth 1 ! -name trixie ! -name trixie-build ! -name node ! -name '*-base' -exec bash tools/debian_tree.sh remove {} +
 
 # pyenv's interpreters, when pyenv is installed (also when it is not on PATH).
 pyenv_root="$(pyenv root 2>/dev/null || echo "${PYENV_ROOT:-$HOME/.pyenv}")"
@@ -139,7 +145,10 @@ build_wheel() {
   headers_version="$("$headers_python" -c 'import sys; print("%d.%d" % sys.version_info[:2])')"
   echo "   $(du -k "dist/$wheel_name" | cut -f1) KB, module compiled against the" \
        "$headers_version headers"
-  [[ "$headers_version" == 3.10 || "$headers_version" == 3.11 ]] || { echo "wrong headers"; return 1; }
+  # The shipped wheel is compiled against the oldest headers present: pyenv's 3.10, else Debian's.
+  local oldest=3.10
+  [[ -n "$(pyenv_python 10)" ]] || oldest="$("$debian" -c 'import sys; print("%d.%d" % sys.version_info[:2])')"
+  [[ "$headers_version" == "$oldest" ]] || { echo "wrong headers: expected $oldest's"; return 1; }
 }
 step "wheel: v/bin/pip wheel --no-index --find-links $wheels_dir --no-deps -w dist . (fresh clone)" \
   build_wheel
@@ -415,6 +424,34 @@ for py in "${interpreters[@]}"; do
   step "$label: installed wheel, Python suite, Crypto++ unloadable" suite_on "$py" "$venv"
 done
 
+# The module compiled against the headers of the newest CPython that pyenv has, as a system
+# whose only CPython is new compiles it: it must ask the loader for no symbol that the shipped
+# wheel's 3.10-header module does not, and pass the Python suite on 3.10 (tools/headers_check.sh).
+py310="$(pyenv_python 10)"
+py313="$(pyenv_python 13)"
+headers_dir="$ci/cmake-headers-3.13"
+headers_313() {
+  [[ -n "$wheel" ]] || { echo "no wheel to compare with"; return 1; }
+  QIV_BUILD_JOBS=3 bash tools/headers_check.sh build "$py313" "$headers_dir"
+  bash tools/headers_check.sh symbols "$headers_dir/python/qiv_protocol.abi3.so" "$wheel"
+}
+headers_313_suite() {
+  local venv="$ci/venv-headers-3.13" purelib
+  "$py310" -m venv --without-pip "$venv"
+  purelib="$("$venv/bin/python" -c 'import sysconfig; print(sysconfig.get_paths()["purelib"])')"
+  echo "$shim" >"$purelib/qiv-debian-pytest.pth"
+  bash tools/without_cryptopp.sh bash tools/headers_check.sh suite "$venv/bin/python" \
+    "$headers_dir/python" "$testkit_dir"
+}
+if [[ -n "$py310" && -n "$py313" ]]; then
+  step "headers of CPython 3.13: the module built, no undefined symbol beyond the shipped wheel's (tools/headers_check.sh)" \
+    headers_313
+  step "pyenv python 3.10: the module built against 3.13's headers, Python suite, Crypto++ unloadable" \
+    headers_313_suite
+else
+  skipped+=("3.10 and 3.13 (the newer-headers build)")
+fi
+
 # --- 4. the stubs ------------------------------------------------------------------------
 # stubtest, mypy --strict and pyright strict on the demo and the examples, and both checkers
 # refusing every marked line of tests/typing/refused.py; pyright is kept in build-ci/node.
@@ -432,6 +469,14 @@ step "bare Debian: bash tools/demo.sh (tools/bare_demo_check.sh)" bash tools/bar
 # The README's offline road on a new copy of that bare tree, after its apt-get line alone.
 step "bare Debian: the README's apt-get line and offline road (tools/bare_install_check.sh)" \
   bash tools/bare_install_check.sh
+# A source build where the only CPython is 3.13: the sdist of the release step, in a Debian 13
+# tree with its build packages (made once and kept in build-ci/trixie-build).
+if [[ -f "$release/$sdist_name" ]]; then
+  step "Debian 13 build tree: the sdist's wheel (its tag checked) and pip install with python 3.13, Python suite (tools/sdist_build_check.sh)" \
+    env QIV_BUILD_JOBS=3 bash tools/sdist_build_check.sh "$release/$sdist_name" "$testkit_dir"
+else
+  record 1 "Debian 13 build tree: no sdist to build" 0
+fi
 
 # --- 6. sanitizers and fuzzing -----------------------------------------------------------
 # sanitize.sh: every C++ test and the Python suite against the ASan+UBSan build (build-asan/);

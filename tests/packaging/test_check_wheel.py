@@ -1,5 +1,6 @@
-"""tools/check_wheel.py passes a wheel that keeps its manylinux_2_34 promise and names the
-culprit in one that does not.
+"""tools/check_wheel.py passes a wheel that keeps the promise of its platform tag and names the
+culprit in one that does not; tools/manylinux_policy.py, which setup.py tags the wheel with,
+picks the oldest tag a module keeps.
 
 The modules are small ELF files built here with g++, each breaking one rule; they are packed
 into wheels as bdist_wheel lays them out.
@@ -16,6 +17,8 @@ import pytest
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 CHECK = ROOT / "tools" / "check_wheel.py"
+sys.path.insert(0, str(ROOT / "tools"))
+import manylinux_policy  # noqa: E402
 GOOD_NAME = "qiv_protocol-0.1.0-cp310-abi3-manylinux_2_34_x86_64.whl"
 MODULE = "qiv_protocol.abi3.so"
 LICENCES = ("LICENSE", "CRYPTOPP-LICENSE", "GCC-RUNTIME-LIBRARY-EXCEPTION", "GPL-3")
@@ -59,6 +62,9 @@ def modules(tmp_path_factory):
                               capture_output=True, text=True, timeout=120)
         if done.returncode == 0:
             built[name] = so.read_bytes()
+    if "self-contained" in built:
+        built["truncated"] = built["self-contained"][:300]
+    built["not ELF"] = b"#!/bin/sh\n"
     return built
 
 
@@ -99,17 +105,55 @@ CASES = [
       "name's cp310-abi3-manylinux_2_34_x86_64"]),
     ("self-contained", {"name": "qiv_protocol-0.1.0-cp310-abi3-linux_x86_64.whl"},
      ["qiv_protocol-0.1.0-cp310-abi3-linux_x86_64.whl: platform tag linux_x86_64 is not "
-      "manylinux_2_34_x86_64"]),
+      "manylinux_2_34_x86_64, the oldest its module keeps"]),
+    ("self-contained", {"name": "qiv_protocol-0.1.0-cp310-abi3-manylinux_2_36_x86_64.whl"},
+     ["qiv_protocol-0.1.0-cp310-abi3-manylinux_2_36_x86_64.whl: platform tag "
+      "manylinux_2_36_x86_64 is not manylinux_2_34_x86_64, the oldest its module keeps"]),
+    ("self-contained", {"name": "qiv_protocol-0.1.0-cp310-abi3-manylinux_2_28_x86_64.whl"},
+     ["qiv_protocol-0.1.0-cp310-abi3-manylinux_2_28_x86_64.whl: platform tag "
+      "manylinux_2_28_x86_64 is none this project builds (manylinux_2_X_x86_64 with X from 34 "
+      "on, or linux_x86_64)"]),
+    ("not ELF", {}, [f"{MODULE}: not an ELF file (no ELF magic)"]),
+    ("truncated", {},
+     [f"{MODULE}: not an ELF file (a table points outside the file)"]),
     ("self-contained", {"licences": ("LICENSE", "GCC-RUNTIME-LIBRARY-EXCEPTION", "GPL-3")},
      ["qiv_protocol-0.1.0.dist-info: licence file CRYPTOPP-LICENSE missing"]),
 ]
 
 
-def test_self_contained_module_passes(tmp_path, modules):
-    done = check(make_wheel(tmp_path, modules["self-contained"]))
+PASSING = [
+    ("self-contained", GOOD_NAME),
+    ("glibc 2.36", "qiv_protocol-0.1.0-cp310-abi3-manylinux_2_36_x86_64.whl"),
+    # No manylinux tag fits a module that needs the C++ runtime: the plain tag promises none.
+    ("shared libstdc++", "qiv_protocol-0.1.0-cp310-abi3-linux_x86_64.whl"),
+]
+
+
+@pytest.mark.parametrize("module, name", PASSING, ids=[c[0] for c in PASSING])
+def test_module_with_the_tag_it_keeps_passes(tmp_path, modules, module, name):
+    if module not in modules:
+        pytest.skip(f"this toolchain cannot build the {module} module")
+    done = check(make_wheel(tmp_path, modules[module], name=name))
     assert done.returncode == 0, done.stdout + done.stderr
-    assert done.stdout.splitlines()[-1] == (
-        f"ok   {GOOD_NAME} keeps the manylinux_2_34_x86_64 promise")
+    platform = name[:-len(".whl")].split("-")[-1]
+    assert done.stdout.splitlines()[-1] == f"ok   {name} keeps the {platform} promise"
+
+
+# The tag setup.py gives the wheel: the oldest manylinux_2_X the module keeps, else linux_.
+TAGS = [
+    ("self-contained", "x86_64", "manylinux_2_34_x86_64"),
+    ("glibc 2.36", "x86_64", "manylinux_2_36_x86_64"),
+    ("shared Crypto++", "x86_64", "linux_x86_64"),
+    ("shared libstdc++", "x86_64", "linux_x86_64"),
+    ("self-contained", "aarch64", "linux_aarch64"),
+]
+
+
+@pytest.mark.parametrize("module, arch, tag", TAGS, ids=[f"{c[0]} {c[1]}" for c in TAGS])
+def test_platform_tag_is_the_oldest_the_module_keeps(modules, module, arch, tag):
+    if module not in modules:
+        pytest.skip(f"this toolchain cannot build the {module} module")
+    assert manylinux_policy.platform_tag(modules[module], arch) == tag
 
 
 @pytest.mark.parametrize("module, wheel, culprits", CASES,
