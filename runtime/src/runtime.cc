@@ -42,14 +42,14 @@ struct PoolThread {
   pid_t tid = 0;  // set before the thread first goes idle
   // The mask the pool last gave the thread (see KeepOnCpu), when known; guarded by mu. A
   // hand-off that wants the same one needs no system call.
-  cpu_set_t mask;
+  cpu_set_t mask{};
   bool mask_known = false;  // guarded by mu
 };
 
 // Where a hand-off puts the pool thread that takes it.
 struct PoolPlacement {
   bool keep = true;  // leave the thread's mask as it is
-  cpu_set_t mask;    // otherwise the mask to give it: one CPU, or its caller's CPUs
+  cpu_set_t mask{};  // otherwise the mask to give it: one CPU, or its caller's CPUs
 };
 
 struct PoolState {
