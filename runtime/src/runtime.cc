@@ -324,8 +324,8 @@ void FollowCaller(PoolState& pool, pid_t tid, const cpu_set_t& found, const cpu_
     if (thread->tid != tid) continue;
     cpu_set_t now;
     if (sched_getaffinity(tid, sizeof now, &now) != 0) return;
-    const bool still_the_pools = (thread->mask_known && CPU_EQUAL(&now, &thread->mask)) ||
-                                 CPU_EQUAL(&now, &found);
+    const bool still_the_pools =
+        (thread->mask_known && CPU_EQUAL(&now, &thread->mask)) || CPU_EQUAL(&now, &found);
     if (!still_the_pools) {
       thread->mask = now;
       thread->mask_known = true;
@@ -462,8 +462,7 @@ int StartThread(const std::shared_ptr<PoolState>& pool, Role role,
   if (rc != 0) return rc;
   pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
   const bool one_cpu = !placement.keep && CPU_COUNT(&placement.mask) == 1;
-  if (one_cpu &&
-      pthread_attr_setaffinity_np(&attr, sizeof placement.mask, &placement.mask) != 0) {
+  if (one_cpu && pthread_attr_setaffinity_np(&attr, sizeof placement.mask, &placement.mask) != 0) {
     placement.keep = true;  // it inherits its caller's CPUs
   }
   auto start = std::make_unique<ThreadStart>(ThreadStart{pool, role, placement});
@@ -582,9 +581,8 @@ void Runtime::Submit(std::function<void()> job, std::function<void()> done) {
     RaiseFault("the runtime was built before this process was forked; use it in the parent");
   }
   const internal::BlockOnContext* context = internal::CurrentBlockOn();
-  const internal::PoolPlacement placement = context != nullptr
-                                                ? context->placement.PoolThreadPlacement()
-                                                : internal::OnCallersCpus();
+  const internal::PoolPlacement placement =
+      context != nullptr ? context->placement.PoolThreadPlacement() : internal::OnCallersCpus();
   internal::PoolState& pool = *pool_;
   std::unique_lock lock(pool.mu);
   if (!pool.idle.empty()) {

@@ -397,8 +397,7 @@ TEST(Runtime, JobsRunWithinTheirOwnCallersCpus) {
   const std::vector<Case> cases = {
       {"a single job after another caller's", {{&a, 1}, {&b, 1}, {&a, 1}}},
       // A lists, B pushes, A pushes.
-      {"a single job after a series and another caller's single job",
-       {{&a, 20}, {&b, 1}, {&a, 1}}},
+      {"a single job after a series and another caller's single job", {{&a, 20}, {&b, 1}, {&a, 1}}},
       {"a series after another caller's single job", {{&b, 1}, {&a, 20}}},
   };
   for (const Case& c : cases) {
@@ -419,8 +418,8 @@ TEST(Runtime, JobsRunWithinTheirOwnCallersCpus) {
         cpu_set_t outside;
         CPU_XOR(&outside, &masks[job], call.mask);
         CPU_AND(&outside, &outside, &masks[job]);
-        EXPECT_EQ(CPU_COUNT(&outside), 0) << "job " << job + 1 << " ran on CPU "
-                                          << CpusIn(outside, 1)[0];
+        EXPECT_EQ(CPU_COUNT(&outside), 0)
+            << "job " << job + 1 << " ran on CPU " << CpusIn(outside, 1)[0];
       }
       if (call.jobs == 1) {
         EXPECT_TRUE(CPU_EQUAL(&masks[0], call.mask));
