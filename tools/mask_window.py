@@ -23,8 +23,9 @@ caller's own mask, within which the pool thread is kept on one CPU as after any 
 that lands while the caller is held must leave the pool thread with the whole mask. For the
 cgroup road it counts threads that the kernel let run outside the new CPUs (it never should),
 and calling threads that, once the cgroup's CPUs are widened again after the trial, do not
-get them all back (a change that left out the held CPU leaves the caller its CPUs as its own
-mask), and of them those back on one CPU (never). Between trials every thread gets all CPUs back.
+get them all back, with the moment of the change (one that lands before the call has saved
+the caller's mask, in its first job, makes the narrowed CPUs the mask the call gives back),
+and of them those back on one CPU (never). Between trials every thread gets all CPUs back.
 
     PYTHONPATH=build/python python3 tools/mask_window.py --trials 1000
     PYTHONPATH=build/python python3 tools/mask_window.py --road cgroup --trials 400
@@ -249,6 +250,10 @@ def main():
                 if valid and widened != cpus:
                     counts["stuck"] += 1
                     counts["one_cpu"] += len(widened) == 1
+                    print("  stuck: set %s at %.2f of %.2f ms, caller %s before; widened: "
+                          "caller %s" %
+                          (sorted(mask), (began - started) / 1e6, (finished - started) / 1e6,
+                           "held" if held else "not held", sorted(widened)), flush=True)
             set_every_thread(child.pid, cpus)
             if valid and counts["trials"] % 100 == 0:
                 print("%d trials: %s" % (counts["trials"], counts), flush=True)

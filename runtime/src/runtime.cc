@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <deque>
+#include <initializer_list>
 #include <limits>
 #include <new>
 #include <string>
@@ -37,9 +38,18 @@ struct PoolJob {
 // still there when it is signalled.
 struct PoolThread {
   WakeEvent wake;
-  PoolJob job;          // written by the submitter before `wake` is signalled
-  pid_t tid = 0;        // set before the thread first goes idle
-  int cpu = -1;         // the one CPU it is kept on, or -1 (kCallersCpus); guarded by mu
+  PoolJob job;    // written by the submitter before `wake` is signalled
+  pid_t tid = 0;  // set before the thread first goes idle
+  // The mask the pool last gave the thread (see KeepOnCpu), when known; guarded by mu. A
+  // hand-off that wants the same one needs no system call.
+  cpu_set_t mask{};
+  bool mask_known = false;  // guarded by mu
+};
+
+// Where a hand-off puts the pool thread that takes it.
+struct PoolPlacement {
+  bool keep = true;  // leave the thread's mask as it is
+  cpu_set_t mask{};  // otherwise the mask to give it: one CPU, or its caller's CPUs
 };
 
 struct PoolState {
@@ -65,9 +75,25 @@ namespace {
 // Whether `cpu` (from sched_getcpu) can be named in an affinity mask.
 bool CpuFits(int cpu) { return cpu >= 0 && cpu < CPU_SETSIZE; }
 
-// Placements of a pool thread other than one CPU (KeepOnCpu).
-constexpr int kCallersCpus = -1;  // the CPUs its caller may run on
-constexpr int kStay = -2;         // unchanged
+// A placement on the one CPU `cpu`; one that cannot be named leaves the thread as it is.
+PoolPlacement OnCpu(int cpu) {
+  PoolPlacement placement;
+  if (!CpuFits(cpu)) return placement;
+  CPU_ZERO(&placement.mask);
+  CPU_SET(cpu, &placement.mask);
+  placement.keep = false;
+  return placement;
+}
+
+// A placement on the CPUs the calling thread may run on now. It is read on every such
+// hand-off, since anyone may have changed it since the last: the pool thread serves every
+// caller of the process, and must not run a job on another caller's CPUs. A mask too large
+// for cpu_set_t leaves the thread as it is.
+PoolPlacement OnCallersCpus() {
+  PoolPlacement placement;
+  placement.keep = sched_getaffinity(0, sizeof placement.mask, &placement.mask) != 0;
+  return placement;
+}
 
 // The pool thread running on this thread, if any; set once when it starts.
 constinit thread_local pid_t current_pool_thread = 0;
@@ -91,8 +117,9 @@ constinit thread_local pid_t current_pool_thread = 0;
 // thread then follows the new mask too). Until the change is noticed, each hand-off still keeps
 // the pool thread on the caller's CPU of the moment, over the new mask it was given as well; so
 // once a change has been noticed, the pool thread that served the call last is given the
-// caller's mask when BlockOn ends (FollowCaller). A new mask that is exactly the one CPU the
-// caller is held on cannot be told from the hold and is undone with it.
+// caller's mask when BlockOn ends (FollowCaller), unless its own mask was set from outside as
+// well. A new mask that is exactly the one CPU the caller is held on cannot be told from the
+// hold and is undone with it.
 class CallerPlacement {
  public:
   CallerPlacement() = default;
@@ -103,19 +130,27 @@ class CallerPlacement {
   }
 
   // When BlockOn ends: gives the caller its saved mask back, unless it was replaced from
-  // outside. Returns whether such a replacement was noticed at any point of the call.
+  // outside. Returns whether such a replacement was noticed at any point of the call; then
+  // `found()` is the caller's mask as it was found replaced, and `own()` the caller's mask
+  // now, for its pool thread (FollowCaller).
   bool End() {
+    own_known_ = false;  // a mask given back at a let-go may have been replaced since
     if (held_) LetGo();
-    return replaced_;
+    if (replaced_ && !own_known_) {
+      own_known_ = sched_getaffinity(0, sizeof own_, &own_) == 0;
+    }
+    return replaced_ && own_known_;
   }
+  const cpu_set_t& found() const { return found_; }
+  const cpu_set_t& own() const { return own_; }
 
   // Where the pool thread taking the coming hand-off should run (KeepOnCpu): on the caller's
   // CPU while the caller is held there; where it already is while the caller is let go for a
   // round of a series (it follows the caller at the next round); anywhere the caller may run
   // for a single job, or once the caller is no longer held.
-  int PoolThreadCpu() const {
-    if (held_) return sched_getcpu();
-    return hand_offs_ >= 2 && !left_alone_ ? kStay : kCallersCpus;
+  PoolPlacement PoolThreadPlacement() const {
+    if (held_) return OnCpu(sched_getcpu());
+    return hand_offs_ >= 2 && !left_alone_ ? PoolPlacement{} : OnCallersCpus();
   }
 
   // Before each hand-off of the calling thread.
@@ -131,7 +166,8 @@ class CallerPlacement {
       return;
     }
     // Held again after a round let go, unless the mask given back was replaced meanwhile.
-    if (hand_offs_ > 2 && ChangedFrom(allowed_)) {
+    if (hand_offs_ > 2 && sched_getaffinity(0, sizeof found_, &found_) == 0 &&
+        !CPU_EQUAL(&found_, &allowed_)) {
       left_alone_ = true;
       replaced_ = true;
       return;
@@ -146,34 +182,43 @@ class CallerPlacement {
  private:
   static constexpr std::size_t kReleaseEvery = 64;
 
-  // Whether the thread's mask is no longer `expected`. A mask that cannot be read counts as
-  // unchanged, as it was readable when the hold began.
-  static bool ChangedFrom(const cpu_set_t& expected) {
-    cpu_set_t now;
-    return sched_getaffinity(0, sizeof now, &now) == 0 && !CPU_EQUAL(&now, &expected);
-  }
-
   // Gives the held thread its saved mask back, unless a mask set from outside replaced the
-  // hold; a refused write leaves it held, to be tried again at the next let-go or the end.
-  //
-  // A cgroup whose CPUs no longer include the held one makes the kernel run the thread on the
-  // cgroup's CPUs while the mask it was asked for stays the hold; a later widening of the
-  // cgroup would then put the thread back on that one CPU for good. So a replacing mask
-  // without the held CPU is written back as the thread's own: for a `taskset` that changes
-  // nothing, and after such a cgroup change the thread keeps the CPUs it was found on (a
-  // later widening does not reach past them, as after any save and restore of a mask).
+  // hold (a mask that cannot be read counts as the hold, as it was readable when the hold
+  // began); a refused write leaves it held, to be tried again at the next let-go or the end.
   void LetGo() {
-    cpu_set_t now;
-    if (sched_getaffinity(0, sizeof now, &now) == 0 && !CPU_EQUAL(&now, &one_)) {
+    if (sched_getaffinity(0, sizeof found_, &found_) == 0 && !CPU_EQUAL(&found_, &one_)) {
       held_ = false;
       left_alone_ = true;
       replaced_ = true;
       cpu_set_t common;
-      CPU_AND(&common, &now, &one_);
-      if (CPU_COUNT(&common) == 0) sched_setaffinity(0, sizeof now, &now);
+      CPU_AND(&common, &found_, &one_);
+      if (CPU_COUNT(&common) == 0) KeepReplacementWithoutHeldCpu();
       return;
     }
     held_ = sched_setaffinity(0, sizeof allowed_, &allowed_) != 0;
+  }
+
+  // The replacing mask, `found_`, lacks the CPU the thread is held on. Either someone gave the
+  // thread a mask without it, which is the thread's own from now on; or that CPU is no longer
+  // allowed to the thread (its cgroup's CPUs were changed to leave it out, or it went offline).
+  // Then the kernel runs the thread on all of the cgroup's CPUs, CPUs its own mask may have
+  // left out, while the mask it asked for stays the hold, which a later widening of the cgroup
+  // would bring back for good. Only the second refuses the hold again, which tells the two
+  // apart. Someone else's mask is then written back over the probing hold at once. After a
+  // refusal the thread asks for its saved mask again: the kernel keeps it within the cgroup's
+  // CPUs, as for a thread that was never held, and widens it again with the cgroup; only where
+  // none of its CPUs is left there does the thread take the cgroup's CPUs as its own.
+  void KeepReplacementWithoutHeldCpu() {
+    const bool someone_elses = sched_setaffinity(0, sizeof one_, &one_) == 0;
+    const cpu_set_t* first = someone_elses ? &found_ : &allowed_;
+    const cpu_set_t* second = someone_elses ? &allowed_ : &found_;
+    for (const cpu_set_t* mask : {first, second}) {
+      if (sched_setaffinity(0, sizeof *mask, mask) == 0) {
+        own_ = *mask;
+        own_known_ = true;
+        return;
+      }
+    }
   }
 
   std::size_t hand_offs_ = 0;
@@ -182,6 +227,9 @@ class CallerPlacement {
   bool held_ = false;
   cpu_set_t allowed_;  // the thread's own mask, saved before it is first held
   cpu_set_t one_;      // the one-CPU mask it is held on
+  cpu_set_t found_;    // the mask it was found with when the replacement was noticed
+  cpu_set_t own_;      // after a replacement: the mask this placement gave back as its own
+  bool own_known_ = false;
 };
 
 }  // namespace
@@ -227,7 +275,7 @@ enum class Role { kWorker, kBlocking };
 struct ThreadStart {
   std::shared_ptr<PoolState> pool;
   Role role;
-  int cpu;  // the CPU a pool thread starts on (see KeepOnCpu), or -1
+  PoolPlacement placement;  // the mask a pool thread starts with, where known (see KeepOnCpu)
 };
 
 void NameThread(pthread_t thread) {
@@ -239,21 +287,7 @@ void NameThread(pthread_t thread) {
   pthread_setname_np(thread, name);
 }
 
-// Gives a pool thread the placement `cpu`: one CPU, or kCallersCpus. On refusal (a CPU that
-// the thread's cgroup does not allow) the thread keeps the CPUs it was allowed before.
-void PlaceOnCpu(PoolThread& thread, int cpu) {
-  cpu_set_t set;
-  if (cpu == kCallersCpus) {
-    if (sched_getaffinity(0, sizeof set, &set) != 0) return;
-  } else {
-    if (!CpuFits(cpu)) return;
-    CPU_ZERO(&set);
-    CPU_SET(cpu, &set);
-  }
-  if (sched_setaffinity(thread.tid, sizeof set, &set) == 0) thread.cpu = cpu;
-}
-
-// Keeps an idle pool thread on `cpu`, the CPU of a caller that is held there for a series of
+// Keeps an idle pool thread on the CPU of a caller that is held there for a series of
 // hand-offs (CallerPlacement). A hand-off then is a switch between two threads of one CPU: the
 // caller sleeps as soon as it has handed the job over, the pool thread runs there at once,
 // with the caller's data still warm, and wakes the caller there again. Waking a thread on
@@ -261,25 +295,47 @@ void PlaceOnCpu(PoolThread& thread, int cpu) {
 // often to one that is halted). The two threads never want to run at the same time, so
 // sharing a CPU takes nothing from either.
 //
-// For a single job (kCallersCpus) the thread may run wherever its caller may: a job that
-// sleeps on the disk, a push's flushes say, is better woken on whichever CPU is free than only
-// on the one it was kept on.
-void KeepOnCpu(PoolThread& thread, int cpu) {
-  if (cpu == kStay || thread.cpu == cpu) return;
-  PlaceOnCpu(thread, cpu);
+// For a single job the thread may run wherever its caller may: a job that sleeps on the disk,
+// a push's flushes say, is better woken on whichever CPU is free than only on the one it was
+// kept on.
+//
+// The mask is written only where it differs from the one the pool last gave the thread, which
+// is compared in memory. On refusal (a CPU that the thread's cgroup does not allow) the thread
+// keeps the CPUs it was allowed before.
+void KeepOnCpu(PoolThread& thread, const PoolPlacement& placement) {
+  if (placement.keep || (thread.mask_known && CPU_EQUAL(&thread.mask, &placement.mask))) return;
+  if (sched_setaffinity(thread.tid, sizeof placement.mask, &placement.mask) == 0) {
+    thread.mask = placement.mask;
+    thread.mask_known = true;
+  }
 }
 
-// Gives the idle pool thread `tid`, if it is still idle, the CPUs its caller may run on now,
-// whatever it was given before: for the end of a BlockOn whose caller's mask was replaced from
-// outside (CallerPlacement). A thread that has taken another job meanwhile is placed by that
-// job's caller; one that has ended needs nothing.
-void FollowCaller(PoolState& pool, pid_t tid) {
+// For the end of a BlockOn whose caller's mask was replaced from outside (CallerPlacement):
+// gives the idle pool thread `tid`, if it is still idle, the caller's mask `own`, unless its
+// own mask was set from outside too. It counts as the pool's while it is the one the pool
+// last gave it, or the one the caller was `found` with (a change that came to both alike, as
+// `taskset -a` or a change of the cgroup's CPUs does; the kernel shows a thread whose CPUs
+// its cgroup no longer allows all of the cgroup's CPUs). A mask set from outside is kept, and
+// noted as the thread's, so that the next hand-off compares with it. A thread that has taken
+// another job meanwhile is placed by that job's caller; one that has ended needs nothing.
+void FollowCaller(PoolState& pool, pid_t tid, const cpu_set_t& found, const cpu_set_t& own) {
   std::lock_guard lock(pool.mu);
   for (PoolThread* thread : pool.idle) {
-    if (thread->tid == tid) {
-      PlaceOnCpu(*thread, kCallersCpus);
+    if (thread->tid != tid) continue;
+    cpu_set_t now;
+    if (sched_getaffinity(tid, sizeof now, &now) != 0) return;
+    const bool still_the_pools =
+        (thread->mask_known && CPU_EQUAL(&now, &thread->mask)) || CPU_EQUAL(&now, &found);
+    if (!still_the_pools) {
+      thread->mask = now;
+      thread->mask_known = true;
       return;
     }
+    PoolPlacement placement;
+    placement.keep = false;
+    placement.mask = own;
+    KeepOnCpu(*thread, placement);
+    return;
   }
 }
 
@@ -387,35 +443,35 @@ void* ThreadMain(void* arg) {
     PoolThread self;
     self.tid = gettid();
     current_pool_thread = self.tid;
-    self.cpu = start->cpu;  // published to submitters by the pool's lock, with the idle list
+    // Published to submitters by the pool's lock, with the idle list.
+    self.mask_known = !start->placement.keep;
+    self.mask = start->placement.mask;
     RunBlocking(*pool, self);
   }
   return nullptr;
 }
 
 // Starts one detached thread; the caller holds pool->mu and has already counted the thread in
-// pool->threads. A pool thread given a CPU starts there (see KeepOnCpu). Returns 0 or the
-// system's error number.
-int StartThread(const std::shared_ptr<PoolState>& pool, Role role, int cpu = kCallersCpus) {
+// pool->threads. A pool thread placed on one CPU starts there (see KeepOnCpu); otherwise it
+// inherits the mask of its caller, which is the one `placement` holds where it gives its
+// caller's CPUs. Returns 0 or the system's error number.
+int StartThread(const std::shared_ptr<PoolState>& pool, Role role,
+                PoolPlacement placement = PoolPlacement{}) {
   pthread_attr_t attr;
   int rc = pthread_attr_init(&attr);
   if (rc != 0) return rc;
   pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
-  if (CpuFits(cpu)) {
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    CPU_SET(cpu, &set);
-    if (pthread_attr_setaffinity_np(&attr, sizeof set, &set) != 0) cpu = kCallersCpus;
-  } else {
-    cpu = kCallersCpus;  // it inherits its caller's CPUs
+  const bool one_cpu = !placement.keep && CPU_COUNT(&placement.mask) == 1;
+  if (one_cpu && pthread_attr_setaffinity_np(&attr, sizeof placement.mask, &placement.mask) != 0) {
+    placement.keep = true;  // it inherits its caller's CPUs
   }
-  auto start = std::make_unique<ThreadStart>(ThreadStart{pool, role, cpu});
+  auto start = std::make_unique<ThreadStart>(ThreadStart{pool, role, placement});
   pthread_t thread;
   rc = pthread_create(&thread, &attr, &ThreadMain, start.get());
   pthread_attr_destroy(&attr);
-  if (rc == EINVAL && cpu >= 0) {
+  if (rc == EINVAL && one_cpu) {
     // The CPU is not one this thread may use after all; start it where its caller may run.
-    return StartThread(pool, role, kCallersCpus);
+    return StartThread(pool, role);
   }
   if (rc != 0) return rc;
   start.release();  // now owned by the thread
@@ -525,15 +581,15 @@ void Runtime::Submit(std::function<void()> job, std::function<void()> done) {
     RaiseFault("the runtime was built before this process was forked; use it in the parent");
   }
   const internal::BlockOnContext* context = internal::CurrentBlockOn();
-  const int cpu =
-      context != nullptr ? context->placement.PoolThreadCpu() : internal::kCallersCpus;
+  const internal::PoolPlacement placement =
+      context != nullptr ? context->placement.PoolThreadPlacement() : internal::OnCallersCpus();
   internal::PoolState& pool = *pool_;
   std::unique_lock lock(pool.mu);
   if (!pool.idle.empty()) {
     internal::PoolThread* thread = pool.idle.back();
     pool.idle.pop_back();
     thread->job = internal::PoolJob{std::move(job), std::move(done)};
-    internal::KeepOnCpu(*thread, cpu);
+    internal::KeepOnCpu(*thread, placement);
     // Under the lock: until it has seen the signal, the thread cannot retire and go away.
     thread->wake.Signal();
     return;
@@ -541,7 +597,7 @@ void Runtime::Submit(std::function<void()> job, std::function<void()> done) {
   pool.queue.push_back(internal::PoolJob{std::move(job), std::move(done)});
   if (pool.threads >= pool.cap) return;  // waits in the queue, in arrival order
   ++pool.threads;
-  const int rc = internal::StartThread(pool_, internal::Role::kBlocking, cpu);
+  const int rc = internal::StartThread(pool_, internal::Role::kBlocking, placement);
   if (rc != 0) {
     // Waiting for a thread that may never free up could hang the caller; fail the call.
     --pool.threads;
@@ -567,7 +623,10 @@ void Runtime::Drive(std::coroutine_handle<> root) {
     context.wake.Reset();
     std::exchange(context.ready, nullptr).resume();
   }
-  if (context.placement.End()) internal::FollowCaller(*pool_, context.pool_thread);
+  if (context.placement.End()) {
+    internal::FollowCaller(*pool_, context.pool_thread, context.placement.found(),
+                           context.placement.own());
+  }
 }
 
 Runtime& BindingRuntime() {

@@ -872,8 +872,10 @@ def test_plus_sign_is_accepted_and_the_runtime_is_shared():
 # before this script closes the FIFO; then does what an operator does, `taskset -a` on every
 # thread of the process, and only then writes the item. The mask is one CPU other than the
 # caller's current one ("other") or every CPU this script may use but the last ("all-but-last").
-# With a cpuset cgroup's directory as a fifth argument it changes that cgroup's CPUs instead, to
-# all but the one the caller is held on. Prints the mask.
+# "caller-and-pool" gives the calling thread the second and third CPUs and the pool thread (the
+# runtime thread held on one CPU) the fourth and fifth, `taskset -p` on each. With a cpuset
+# cgroup's directory as a fifth argument it changes that cgroup's CPUs instead, to all but the
+# one the caller is held on. Prints the mask, or the masks by thread id.
 OPERATOR_SCRIPT = """
 import errno, json, os, subprocess, sys, time
 fifo, pid, text, kind = sys.argv[1], int(sys.argv[2]), sys.argv[3], sys.argv[4]
@@ -894,7 +896,18 @@ elif kind == "all-but-held":
     mask = sorted(allowed - os.sched_getaffinity(pid))
 else:
     mask = sorted(allowed)[:-1]
-if cgroup is None:
+if kind == "caller-and-pool":
+    def runtime_thread(tid):
+        with open(f"/proc/{pid}/task/{tid}/comm") as f:
+            return f.read().startswith("tokio")
+    (pool,) = [int(tid) for tid in os.listdir(f"/proc/{pid}/task")
+               if runtime_thread(tid) and len(os.sched_getaffinity(int(tid))) == 1]
+    cpus = sorted(allowed)
+    mask = {str(pid): cpus[1:3], str(pool): cpus[3:5]}
+    for tid, cpus in mask.items():
+        subprocess.run(["taskset", "-p", "-c", ",".join(map(str, cpus)), tid],
+                       check=True, stdout=subprocess.DEVNULL)
+elif cgroup is None:
     subprocess.run(["taskset", "-a", "-p", "-c", ",".join(map(str, mask)), str(pid)],
                    check=True, stdout=subprocess.DEVNULL)
 else:
@@ -915,6 +928,10 @@ print(json.dumps(mask))
     # wakes elsewhere in the new mask, and the pool thread follows it there hand-off by hand-off.
     pytest.param(12, 4, True, "all-but-last", marks=pytest.mark.skipif(
         len(os.sched_getaffinity(0)) < 3, reason="needs three CPUs for a mask of two")),
+    # Changed inside the last item's read, one mask for the caller and another for its pool
+    # thread: each keeps its own.
+    pytest.param(12, 12, False, "caller-and-pool", marks=pytest.mark.skipif(
+        len(os.sched_getaffinity(0)) < 5, reason="needs five CPUs for two masks of two")),
 ])
 def test_list_keeps_a_cpu_mask_set_from_outside_during_the_call(
         tmp_path, items, fifo_at, start_on_last, kind):
@@ -933,13 +950,15 @@ def test_list_keeps_a_cpu_mask_set_from_outside_during_the_call(
             os.sched_setaffinity(0, [max(os.sched_getaffinity(0))])
         items = EnvelopeQueue(QUEUE_DIR).list()
         out, _ = operator.communicate(timeout=30)
-        masks = {}
+        masks, by_tid = {}, {}
         for tid in os.listdir("/proc/self/task"):
             with open(f"/proc/self/task/{tid}/comm") as f:
                 name = f.read().strip()
-            masks.setdefault(name, []).append(sorted(os.sched_getaffinity(int(tid))))
+            by_tid[tid] = sorted(os.sched_getaffinity(int(tid)))
+            masks.setdefault(name, []).append(by_tid[tid])
         report(ids=[item.queue_id for item in items], operator=operator.returncode,
-               mask=json.loads(out), caller=sorted(os.sched_getaffinity(0)), masks=masks)
+               mask=json.loads(out), caller=sorted(os.sched_getaffinity(0)), masks=masks,
+               by_tid=by_tid)
     """
     fifo_name = names[fifo_at - 1]
     prelude = "".join("%s = %r\n" % pair for pair in [
@@ -949,10 +968,50 @@ def test_list_keeps_a_cpu_mask_set_from_outside_during_the_call(
     (report,) = run_child(prelude + textwrap.dedent(body), timeout=60)
     assert (report["ids"], report["operator"]) == (names, 0)
     mask = report["mask"]
+    if kind == "caller-and-pool":
+        assert {tid: report["by_tid"][tid] for tid in mask} == mask
+        return
     assert report["caller"] == mask
     # Every thread, the pool thread that read the items among them, keeps the operator's mask.
     assert {name: [m for m in masks if m != mask] for name, masks in report["masks"].items()} \
         == {name: [] for name in report["masks"]}
+
+
+@pytest.mark.skipif(len(os.sched_getaffinity(0)) < 4,
+                    reason="needs four CPUs for two callers apart")
+def test_a_push_runs_on_its_own_callers_cpus_after_another_callers_push(tmp_path):
+    # Thread A lists and thread B pushes, each on CPUs of its own; then A pushes. The one pool
+    # thread serves all three calls, and must run A's push where A may run, not where B may.
+    body = """
+        q = EnvelopeQueue(QUEUE_DIR)
+        q.drop_item("absent")  # builds the runtime here: its worker keeps this thread's mask
+        cpus = sorted(os.sched_getaffinity(0))
+        a, b = cpus[:2], cpus[-2:]
+
+        def call(mask, fn):
+            def run():
+                os.sched_setaffinity(0, mask)
+                fn()
+            thread = threading.Thread(target=run)
+            thread.start()
+            thread.join()
+
+        call(a, q.list)
+        call(b, lambda: q.push("routing", SignedEnvelope.from_json(ENVELOPE_B)))
+        call(a, lambda: q.push("routing", SignedEnvelope.from_json(ENVELOPE_A)))
+        masks = [sorted(os.sched_getaffinity(int(tid))) for tid in os.listdir("/proc/self/task")
+                 if int(tid) != os.getpid()]
+        report(masks=sorted(masks), cpus=cpus, a=a, ids=[i.queue_id for i in q.list()])
+    """
+    (tmp_path / "i00.json").write_text(item_file("i00"))
+    prelude = "".join("%s = %r\n" % pair for pair in [
+        ("QUEUE_DIR", str(tmp_path)), ("ENVELOPE_A", envelope("a").to_json()),
+        ("ENVELOPE_B", envelope("b").to_json())])
+    (report,) = run_child(prelude + textwrap.dedent(body),
+                          env=child_env(TOKIO_WORKER_THREADS="1"))
+    assert report["ids"] == ["a", "b", "i00"]
+    # The worker and the pool thread, which ran A's push last.
+    assert report["masks"] == sorted([report["cpus"], report["a"]])
 
 
 def cpuset_hierarchy():
@@ -1004,10 +1063,15 @@ def cpuset_cgroup():
                 time.sleep(0.05)
 
 
+@pytest.mark.parametrize("own", ["every CPU", "every other CPU"])
 def test_list_leaves_no_thread_on_the_held_cpu_after_its_cgroup_left_it_out(
-        tmp_path, cpuset_cgroup):
+        tmp_path, cpuset_cgroup, own):
     # The cgroup's CPUs are narrowed to leave out the CPU that list() holds its caller on, and
-    # widened again after the call: the caller must not go back to that one CPU.
+    # widened again after the call. The process's own mask (`taskset -a`) is every CPU of the
+    # cgroup or every other one. Each time, every thread must have what the kernel gives a
+    # thread that never called the module: its own mask within the cgroup's CPUs. So none is
+    # left on the held CPU, none gets a CPU that its own mask left out, and the widening gives
+    # every thread its whole mask back.
     names = [f"i{n:02d}" for n in range(12)]
     for name in names:
         if name == "i03":
@@ -1022,24 +1086,42 @@ def test_list_leaves_no_thread_on_the_held_cpu_after_its_cgroup_left_it_out(
         operator = subprocess.Popen(
             [sys.executable, "-c", OPERATOR_SCRIPT, FIFO, str(os.getpid()), ITEM,
              "all-but-held", CGROUP], stdout=subprocess.PIPE, text=True)
+        own = everything if OWN == "every CPU" else everything[::2]
+        done = threading.Event()
+        control = threading.Thread(target=done.wait)  # never calls the module
+        control.start()
+        for tid in os.listdir("/proc/self/task"):
+            os.sched_setaffinity(int(tid), own)
+
+        def masks():
+            found = {tid: sorted(os.sched_getaffinity(int(tid)))
+                     for tid in os.listdir("/proc/self/task")}
+            return found.pop(str(control.native_id)), found
+
         items = EnvelopeQueue(QUEUE_DIR).list()
         out, _ = operator.communicate(timeout=30)
+        narrowed = masks()
         with open(os.path.join(CGROUP, "cpuset.cpus"), "w") as f:
             f.write(",".join(map(str, everything)))
-        masks = [sorted(os.sched_getaffinity(int(tid))) for tid in os.listdir("/proc/self/task")]
+        widened = masks()
+        done.set()
         report(ids=[item.queue_id for item in items], operator=operator.returncode,
-               mask=json.loads(out), everything=everything, masks=masks)
+               mask=json.loads(out), everything=everything, own=own, narrowed=narrowed,
+               widened=widened)
     """
     prelude = "".join("%s = %r\n" % pair for pair in [
         ("OPERATOR_SCRIPT", OPERATOR_SCRIPT), ("QUEUE_DIR", str(tmp_path)),
         ("FIFO", str(tmp_path / "i03.json")), ("ITEM", item_file("i03")),
-        ("CGROUP", cpuset_cgroup)])
+        ("CGROUP", cpuset_cgroup), ("OWN", own)])
     (report,) = run_child(prelude + textwrap.dedent(body), timeout=60)
     assert (report["ids"], report["operator"]) == (names, 0)
     held = sorted(set(report["everything"]) - set(report["mask"]))
-    assert len(held) == 1
-    # Every thread keeps at least the CPUs of the narrowed cgroup; none is left on the held one.
-    assert [m for m in report["masks"] if not set(report["mask"]) <= set(m)] == []
+    assert len(held) == 1 and held[0] in report["own"]
+    kernel = [sorted(set(report["own"]) & set(report["mask"])), report["own"]]
+    if [report["narrowed"][0], report["widened"][0]] != kernel:
+        pytest.skip("this kernel does not keep a thread's own mask within its cgroup's CPUs")
+    for control, threads in (report["narrowed"], report["widened"]):
+        assert {tid: mask for tid, mask in threads.items() if mask != control} == {}
 
 
 # --- several drains of one queue (child processes) --------------------------------------

@@ -357,6 +357,78 @@ TEST(Runtime, JobsRunOnTheCallersCpu) {
             "exit 0");
 }
 
+// The masks that `count` jobs ran under, on the pool threads that ran them.
+Task<std::vector<cpu_set_t>> MasksOfJobs(int count) {
+  std::vector<cpu_set_t> masks;
+  for (int i = 0; i < count; ++i) {
+    auto mask = co_await Blocking([] {
+      cpu_set_t set;
+      if (sched_getaffinity(0, sizeof set, &set) != 0) CPU_ZERO(&set);
+      return set;
+    });
+    if (mask.ok()) masks.push_back(*mask);
+  }
+  co_return masks;
+}
+
+// A pool thread serves every caller in turn, and runs each job where that job's own caller
+// may run, whatever the thread was given for the caller before: a single job on its caller's
+// CPUs, the jobs of a series within them.
+TEST(Runtime, JobsRunWithinTheirOwnCallersCpus) {
+  cpu_set_t allowed;
+  ASSERT_EQ(sched_getaffinity(0, sizeof allowed, &allowed), 0);
+  const std::vector<int> cpus = CpusIn(allowed, 4);
+  if (cpus.size() < 4) GTEST_SKIP() << "needs four CPUs for two callers apart";
+  cpu_set_t a, b;  // the masks of callers A and B
+  CPU_ZERO(&a);
+  CPU_ZERO(&b);
+  CPU_SET(cpus[0], &a);
+  CPU_SET(cpus[1], &a);
+  CPU_SET(cpus[2], &b);
+  CPU_SET(cpus[3], &b);
+  struct Call {
+    const cpu_set_t* mask;
+    int jobs;
+  };
+  struct Case {
+    std::string name;
+    std::vector<Call> calls;  // one after the other, each from a thread of its own
+  };
+  const std::vector<Case> cases = {
+      {"a single job after another caller's", {{&a, 1}, {&b, 1}, {&a, 1}}},
+      // A lists, B pushes, A pushes.
+      {"a single job after a series and another caller's single job", {{&a, 20}, {&b, 1}, {&a, 1}}},
+      {"a series after another caller's single job", {{&b, 1}, {&a, 20}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto runtime = BuildRuntime(1);
+    for (std::size_t i = 0; i < c.calls.size(); ++i) {
+      SCOPED_TRACE("call " + std::to_string(i + 1));
+      const Call& call = c.calls[i];
+      std::vector<cpu_set_t> masks;
+      bool placed = false;
+      std::thread([&] {
+        placed = sched_setaffinity(0, sizeof *call.mask, call.mask) == 0;
+        if (placed) masks = runtime->BlockOn(MasksOfJobs(call.jobs));
+      }).join();
+      ASSERT_TRUE(placed);
+      ASSERT_EQ(masks.size(), static_cast<std::size_t>(call.jobs));
+      for (std::size_t job = 0; job < masks.size(); ++job) {
+        cpu_set_t outside;
+        CPU_XOR(&outside, &masks[job], call.mask);
+        CPU_AND(&outside, &outside, &masks[job]);
+        EXPECT_EQ(CPU_COUNT(&outside), 0)
+            << "job " << job + 1 << " ran on CPU " << CpusIn(outside, 1)[0];
+      }
+      if (call.jobs == 1) {
+        EXPECT_TRUE(CPU_EQUAL(&masks[0], call.mask));
+      }
+    }
+    EXPECT_EQ(runtime->Stats().threads, 2u);  // one pool thread served every call
+  }
+}
+
 // BlockOn may hold its thread on one CPU while it hands jobs over; the thread must leave with
 // exactly the CPUs it came with, however the task ends.
 TEST(Runtime, BlockOnGivesTheCallerItsCpusBack) {
@@ -410,6 +482,7 @@ enum class NewMask {
   kOneOther,    // one other CPU
   kHeldAndOne,  // the held CPU and one more
   kEveryOther,  // every other CPU the test may use
+  kApart,       // one other CPU for the caller, yet another for the pool thread
 };
 
 // What one job of OutsideChangeSeries sees and does.
@@ -419,6 +492,7 @@ struct OutsideChange {
   NewMask kind = NewMask::kOneOther;  // the mask it sets
   std::vector<int> cpus;     // the CPUs the test may use
   cpu_set_t mask;            // the mask set from outside
+  cpu_set_t pool_mask;       // the one set on the pool thread that made the change
   int later_mismatches = 0;  // later jobs that found the caller on another mask
   pid_t pool_thread = 0;     // the thread that ran the last job
 };
@@ -446,8 +520,18 @@ Task<int> OutsideChangeSeries(int count, OutsideChange* change) {
         if (change->kind == NewMask::kHeldAndOne && held_cpu >= 0) {
           CPU_SET(held_cpu, &change->mask);
         }
+        change->pool_mask = change->mask;
+        if (change->kind == NewMask::kApart) {
+          CPU_ZERO(&change->pool_mask);
+          for (int cpu : change->cpus) {
+            if (cpu != held_cpu && !CPU_ISSET(cpu, &change->mask)) {
+              CPU_SET(cpu, &change->pool_mask);
+              break;
+            }
+          }
+        }
         sched_setaffinity(change->caller, sizeof change->mask, &change->mask);
-        sched_setaffinity(0, sizeof change->mask, &change->mask);
+        sched_setaffinity(0, sizeof change->pool_mask, &change->pool_mask);
       } else if (change->change_at > 0 && i > change->change_at &&
                  !CPU_EQUAL(&now, &change->mask)) {
         ++change->later_mismatches;
@@ -460,19 +544,24 @@ Task<int> OutsideChangeSeries(int count, OutsideChange* change) {
 // A mask given to the caller from outside while BlockOn holds it on one CPU (an operator's
 // taskset, a cpuset change) is the caller's from then on: BlockOn neither puts its old mask
 // back over it nor holds the caller again, at the let-go every 64 jobs or at the end, and the
-// pool thread that ran the last job leaves with the same mask. The next call takes that mask
-// as the caller's own.
+// pool thread that ran the last job leaves with the same mask, or with the one set on it from
+// outside in that job. The next call takes the caller's mask as its own.
 TEST(Runtime, BlockOnLeavesAMaskSetFromOutside) {
   cpu_set_t allowed;
   ASSERT_EQ(sched_getaffinity(0, sizeof allowed, &allowed), 0);
   const std::vector<int> cpus = CpusIn(allowed);
   if (cpus.size() < 2) GTEST_SKIP() << "needs two CPUs";
+  cpu_set_t two;  // a mask of the caller's own, narrower than the process's
+  CPU_ZERO(&two);
+  CPU_SET(cpus[0], &two);
+  CPU_SET(cpus[1], &two);
   auto runtime = BuildRuntime(1);
   struct Case {
     std::string name;
     int jobs;
     int change_at;
     NewMask kind;
+    const cpu_set_t* own = nullptr;  // the caller's mask before the call; the process's if null
   };
   const std::vector<Case> cases = {
       {"while held", 30, 10, NewMask::kOneOther},
@@ -484,11 +573,21 @@ TEST(Runtime, BlockOnLeavesAMaskSetFromOutside) {
       // The caller wakes on another CPU of the new mask, and the hand-offs until the end keep
       // the pool thread on that one CPU.
       {"every other CPU, while held to the end", 30, 10, NewMask::kEveryOther},
+      // A mask without the held CPU that reaches past the caller's own is kept whole.
+      {"every other CPU, wider than the caller's own", 30, 10, NewMask::kEveryOther, &two},
+      {"every other CPU, wider than the caller's own, in the last job", 30, 30,
+       NewMask::kEveryOther, &two},
+      // The pool thread keeps a mask of its own set in the last job.
+      {"caller and pool thread apart, in the last job", 30, 30, NewMask::kApart},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    if (c.kind == NewMask::kEveryOther && cpus.size() < 3) continue;  // needs a mask of two
-    ASSERT_EQ(sched_setaffinity(0, sizeof allowed, &allowed), 0);
+    // Masks of two CPUs or more, or two masks beside the held CPU, need a third.
+    if (c.kind != NewMask::kOneOther && c.kind != NewMask::kHeldAndOne && cpus.size() < 3) {
+      continue;
+    }
+    const cpu_set_t& own = c.own != nullptr ? *c.own : allowed;
+    ASSERT_EQ(sched_setaffinity(0, sizeof own, &own), 0);
     OutsideChange change;
     change.caller = gettid();
     change.change_at = c.change_at;
@@ -501,7 +600,7 @@ TEST(Runtime, BlockOnLeavesAMaskSetFromOutside) {
     EXPECT_EQ(change.later_mismatches, 0);
     cpu_set_t pool;
     ASSERT_EQ(sched_getaffinity(change.pool_thread, sizeof pool, &pool), 0);
-    EXPECT_TRUE(CPU_EQUAL(&pool, &change.mask)) << CPU_COUNT(&pool) << " CPUs";
+    EXPECT_TRUE(CPU_EQUAL(&pool, &change.pool_mask)) << CPU_COUNT(&pool) << " CPUs";
 
     OutsideChange none;  // an ordinary series, now on the outside mask
     none.caller = gettid();

@@ -9,14 +9,17 @@
 // BlockOn runs a Task on the calling thread. When the task awaits Blocking(fn), fn runs on a
 // pool thread while the calling thread sleeps in the kernel (no spinning); the job's end wakes
 // it and the task resumes there. Pool threads run only the blocking calls handed to them. An
-// idle pool thread is handed its job directly, and is kept on the CPU of the thread that hands
-// it over; while a task hands over a series of jobs, its calling thread is held on its CPU
-// too (let go now and then, so that the scheduler can move it off a busy CPU, and given back
-// the CPUs it was allowed when BlockOn returns). So a caller and its pool thread take turns on
-// one CPU instead of waking each other across CPUs. A mask that someone else gives the caller
-// meanwhile (`taskset`, a change of its cgroup's CPUs) wins: it is kept, the caller is not
-// held again in that call, and the pool thread that served the call last has it too when
-// BlockOn returns.
+// idle pool thread is handed its job directly, and runs it where the thread that hands it over
+// may run: on that thread's CPUs for a single job, on its CPU of the moment for a series of
+// jobs, while the calling thread is held on that CPU too (let go now and then, so that the
+// scheduler can move it off a busy CPU, and given back the CPUs it was allowed when BlockOn
+// returns). So a caller and its pool thread take turns on one CPU instead of waking each other
+// across CPUs. A mask that someone else gives the caller meanwhile (`taskset`, a change of its
+// cgroup's CPUs) wins: it is kept, the caller is not held again in that call, and the pool
+// thread that served the call last has it too when BlockOn returns, unless that thread was
+// given a mask of its own from outside as well. A cgroup change that leaves out the CPU the
+// caller is held on leaves the caller its own mask within the cgroup's CPUs, as the kernel
+// does for a thread that was never held.
 //
 //   qiv::runtime::Task<int> ReadSize(const std::string& path) {
 //     auto size = co_await qiv::runtime::Blocking([&] { return StatSize(path); });
