@@ -1204,16 +1204,19 @@ TEST_F(QueueFsTest, FailedWriteLeavesTheEarlierItemAndNoTemporaryFile) {
 // before the file gets any name, and the directory is synced after the file has the item's
 // name. A new item's file is linked to that name directly, so that no temporary name is ever
 // made; where the name is taken (a replace, or an item that appears meanwhile) the file gets a
-// temporary name and is renamed over the item. Where the file system makes no unnamed files,
-// the file is written under its temporary name instead.
+// temporary name and is renamed over the item, whose permission bits it takes first. Where
+// the file system makes no unnamed files, the file is written under its temporary name
+// instead.
 TEST_F(QueueFsTest, PushSyncsTheFileBeforeItIsNamedAndTheDirectoryAfter) {
   struct Case {
     const char* label;
     bool named;
-    const char* earlier;    // the item file before the push, if any
-    const char* meanwhile;  // written to the item's name just before the first link, if any
+    const char* earlier;    // the item file before the push, if any, with mode 0640
+    const char* meanwhile;  // written to the item's name just before the first link, if any,
+                            // with mode 0640
     std::vector<Step> steps;
     std::vector<std::string> links;  // the names the file is linked to: "item", "temporary"
+    mode_t mode;                     // of the item afterwards; the push runs under umask 077
   };
   const std::vector<Step> named = {Step::kStat,     Step::kCreateUnnamed, Step::kCreateExclusive,
                                    Step::kTakeMode, Step::kAppend,        Step::kSync,
@@ -1225,39 +1228,51 @@ TEST_F(QueueFsTest, PushSyncsTheFileBeforeItIsNamedAndTheDirectoryAfter) {
        nullptr,
        {Step::kStat, Step::kCreateUnnamed, Step::kTakeMode, Step::kAppend, Step::kSync, Step::kLink,
         Step::kSync, Step::kClose, Step::kSyncDirectory},
-       {"item"}},
+       {"item"},
+       0600},
       {"replace",
        false,
        "earlier",
        nullptr,
        {Step::kStat, Step::kCreateUnnamed, Step::kTakeMode, Step::kAppend, Step::kSync, Step::kLink,
         Step::kRename, Step::kSync, Step::kClose, Step::kSyncDirectory},
-       {"temporary"}},
+       {"temporary"},
+       0640},
       {"appears meanwhile",
        false,
        nullptr,
        "another push",
        {Step::kStat, Step::kCreateUnnamed, Step::kTakeMode, Step::kAppend, Step::kSync, Step::kLink,
-        Step::kLink, Step::kRename, Step::kSync, Step::kClose, Step::kSyncDirectory},
-       {"item", "temporary"}},
-      {"named", true, nullptr, nullptr, named, {}},
-      {"named replace", true, "earlier", nullptr, named, {}},
+        Step::kTakeMode, Step::kLink, Step::kRename, Step::kSync, Step::kClose,
+        Step::kSyncDirectory},
+       {"item", "temporary"},
+       0640},
+      {"named", true, nullptr, nullptr, named, {}, 0600},
+      {"named replace", true, "earlier", nullptr, named, {}, 0640},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
     const std::string dir = Path(c.label);
     const std::string item = dir + "/e1.json";
     ASSERT_EQ(mkdir(dir.c_str(), 0777), 0);
-    if (c.earlier) WriteWhole(item, c.earlier);
+    if (c.earlier) {
+      WriteWhole(item, c.earlier);
+      ASSERT_EQ(chmod(item.c_str(), 0640), 0);
+    }
     FaultInjectionFileSystem fs;
     const EnvelopeQueue queue(dir, fs);
     if (c.named) fs.FailAt(Step::kCreateUnnamed, IoError::FromErrno(EOPNOTSUPP));
     if (c.meanwhile) {
       fs.Before(Step::kLink, [&](const std::string& path) {
-        if (path == item && !Exists(item)) WriteWhole(item, c.meanwhile);
+        if (path != item || Exists(item)) return;
+        WriteWhole(item, c.meanwhile);
+        chmod(item.c_str(), 0640);
       });
     }
-    ASSERT_TRUE(Run(queue.PushBytes("e1", c.label)).ok());
+    const mode_t saved_umask = umask(077);
+    const auto pushed = Run(queue.PushBytes("e1", c.label));
+    umask(saved_umask);
+    ASSERT_TRUE(pushed.ok()) << Outcome(pushed);
     std::vector<Step> steps;
     std::vector<std::string> links;
     for (const auto& call : fs.calls()) {
@@ -1272,6 +1287,9 @@ TEST_F(QueueFsTest, PushSyncsTheFileBeforeItIsNamedAndTheDirectoryAfter) {
     EXPECT_EQ(fs.SyncedDirectories(), std::vector<std::string>{dir});
     EXPECT_EQ(RawEntries(dir), std::vector<std::string>{"e1.json"});
     EXPECT_EQ(ReadWhole(item), c.label);
+    struct stat st;
+    ASSERT_EQ(stat(item.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, c.mode);
   }
 }
 

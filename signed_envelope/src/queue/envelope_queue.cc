@@ -177,8 +177,11 @@ Result<void, IoError> EnvelopeQueue::WriteReplacing(std::string_view file_name,
   bool named = false;
   if (!*replacing) {
     auto linked = file->Link(path);
-    if (!linked.ok() && linked.error().code() != EEXIST) return linked;
     named = linked.ok();
+    if (!named && linked.error().code() != EEXIST) return linked;
+    // The item that appeared since the first look is replaced below and, as any replaced item
+    // does, keeps its permission bits.
+    if (!named) QIV_RETURN_IF_ERROR(file->TakeModeOf(path));
   }
   if (!named) {
     std::string temp_path;
