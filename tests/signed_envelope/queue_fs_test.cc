@@ -1205,12 +1205,13 @@ TEST_F(QueueFsTest, FailedWriteLeavesTheEarlierItemAndNoTemporaryFile) {
 // name. A new item's file is linked to that name directly, so that no temporary name is ever
 // made; where the name is taken (a replace, or an item that appears meanwhile) the file gets a
 // temporary name and is renamed over the item, whose permission bits it takes first. Where
-// the file system makes no unnamed files, the file is written under its temporary name
-// instead.
+// the file system makes no unnamed files, or the unnamed file cannot be named (the path it is
+// named through is gone: ENOENT), the file is written under its temporary name instead.
 TEST_F(QueueFsTest, PushSyncsTheFileBeforeItIsNamedAndTheDirectoryAfter) {
   struct Case {
     const char* label;
     bool named;
+    bool unnameable;        // every link of the unnamed file fails with ENOENT
     const char* earlier;    // the item file before the push, if any, with mode 0640
     const char* meanwhile;  // written to the item's name just before the first link, if any,
                             // with mode 0640
@@ -1221,8 +1222,13 @@ TEST_F(QueueFsTest, PushSyncsTheFileBeforeItIsNamedAndTheDirectoryAfter) {
   const std::vector<Step> named = {Step::kStat,     Step::kCreateUnnamed, Step::kCreateExclusive,
                                    Step::kTakeMode, Step::kAppend,        Step::kSync,
                                    Step::kClose,    Step::kRename,        Step::kSyncDirectory};
+  const std::vector<Step> unnamed_written = {Step::kStat, Step::kCreateUnnamed, Step::kTakeMode,
+                                             Step::kAppend, Step::kSync, Step::kLink};
+  std::vector<Step> fallen_back = unnamed_written;
+  fallen_back.insert(fallen_back.end(), named.begin() + 2, named.end());
   const std::vector<Case> cases = {
       {"new",
+       false,
        false,
        nullptr,
        nullptr,
@@ -1232,6 +1238,7 @@ TEST_F(QueueFsTest, PushSyncsTheFileBeforeItIsNamedAndTheDirectoryAfter) {
        0600},
       {"replace",
        false,
+       false,
        "earlier",
        nullptr,
        {Step::kStat, Step::kCreateUnnamed, Step::kTakeMode, Step::kAppend, Step::kSync, Step::kLink,
@@ -1240,6 +1247,7 @@ TEST_F(QueueFsTest, PushSyncsTheFileBeforeItIsNamedAndTheDirectoryAfter) {
        0640},
       {"appears meanwhile",
        false,
+       false,
        nullptr,
        "another push",
        {Step::kStat, Step::kCreateUnnamed, Step::kTakeMode, Step::kAppend, Step::kSync, Step::kLink,
@@ -1247,8 +1255,10 @@ TEST_F(QueueFsTest, PushSyncsTheFileBeforeItIsNamedAndTheDirectoryAfter) {
         Step::kSyncDirectory},
        {"item", "temporary"},
        0640},
-      {"named", true, nullptr, nullptr, named, {}, 0600},
-      {"named replace", true, "earlier", nullptr, named, {}, 0640},
+      {"named", true, false, nullptr, nullptr, named, {}, 0600},
+      {"named replace", true, false, "earlier", nullptr, named, {}, 0640},
+      {"unnameable", false, true, nullptr, nullptr, fallen_back, {"item"}, 0600},
+      {"unnameable replace", false, true, "earlier", nullptr, fallen_back, {"temporary"}, 0640},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
@@ -1262,6 +1272,7 @@ TEST_F(QueueFsTest, PushSyncsTheFileBeforeItIsNamedAndTheDirectoryAfter) {
     FaultInjectionFileSystem fs;
     const EnvelopeQueue queue(dir, fs);
     if (c.named) fs.FailAt(Step::kCreateUnnamed, IoError::FromErrno(EOPNOTSUPP));
+    if (c.unnameable) fs.FailAt(Step::kLink, IoError::FromErrno(ENOENT), 1000);
     if (c.meanwhile) {
       fs.Before(Step::kLink, [&](const std::string& path) {
         if (path != item || Exists(item)) return;
