@@ -1218,6 +1218,55 @@ def test_two_processes_dropping_the_same_items_both_succeed(tmp_path):
     assert os.listdir(tmp_path) == []
 
 
+# --- a push after the main thread has ended (child process) -----------------------------
+# An embedding host, or a ctypes call, may end the main thread while other threads go on; the
+# kernel then no longer shows the process's descriptors under /proc/self. The child's main
+# thread ends in pthread_exit; a thread started before waits until the main thread is a
+# zombie, pushes a new item, replaces it, replaces an item pushed before, and ends the process.
+
+AFTER_MAIN_THREAD = """
+    import ctypes
+    queue_dir, text = sys.argv[1], sys.argv[2]
+    q = EnvelopeQueue(queue_dir)
+    q.push("before", SignedEnvelope.from_json(text.replace('"e1"', '"old"')))
+    main_tid = threading.get_native_id()
+
+    def push_after_the_main_thread():
+        state, deadline = None, time.monotonic() + 20
+        while state != "Z" and time.monotonic() < deadline:
+            time.sleep(0.01)
+            with open(f"/proc/self/task/{main_tid}/stat") as f:
+                state = f.read().rsplit(")", 1)[1].split()[0]
+        outcomes = []
+        for pair_class, exchange_id in (("new", "e1"), ("replace", "e1"), ("replace", "old")):
+            try:
+                env = SignedEnvelope.from_json(text.replace('"e1"', f'"{exchange_id}"'))
+                q.push(pair_class, env)
+                outcomes.append("ok")
+            except OSError as e:
+                outcomes.append(str(e))
+        report(main_thread=state, outcomes=outcomes)
+        os._exit(0)
+
+    threading.Thread(target=push_after_the_main_thread).start()
+    ctypes.CDLL(None).pthread_exit(None)
+"""
+
+
+def test_push_succeeds_after_the_main_thread_has_ended(tmp_path):
+    queue_dir = tmp_path / "q"
+    child = subprocess.run(
+        [sys.executable, "-c", CHILD_PRELUDE + textwrap.dedent(AFTER_MAIN_THREAD),
+         str(queue_dir), E1],
+        env=child_env(), capture_output=True, text=True, timeout=60,
+    )
+    assert child.returncode == 0, child.stderr
+    assert json.loads(child.stdout) == {"main_thread": "Z", "outcomes": ["ok"] * 3}
+    items = EnvelopeQueue(str(queue_dir)).list()
+    assert [(i.queue_id, i.pair_class) for i in items] == [("e1", "replace"), ("old", "replace")]
+    assert sorted(os.listdir(queue_dir)) == ["e1.json", "old.json"]
+
+
 # --- collected last ----------------------------------------------------------------------
 
 

@@ -1204,60 +1204,86 @@ TEST_F(QueueFsTest, FailedWriteLeavesTheEarlierItemAndNoTemporaryFile) {
 // before the file gets any name, and the directory is synced after the file has the item's
 // name. A new item's file is linked to that name directly, so that no temporary name is ever
 // made; where the name is taken (a replace, or an item that appears meanwhile) the file gets a
-// temporary name and is renamed over the item. Where the file system makes no unnamed files,
-// the file is written under its temporary name instead.
+// temporary name and is renamed over the item, whose permission bits it takes first. Where
+// the file system makes no unnamed files, or the unnamed file cannot be named (the path it is
+// named through is gone: ENOENT), the file is written under its temporary name instead.
 TEST_F(QueueFsTest, PushSyncsTheFileBeforeItIsNamedAndTheDirectoryAfter) {
   struct Case {
     const char* label;
     bool named;
-    const char* earlier;    // the item file before the push, if any
-    const char* meanwhile;  // written to the item's name just before the first link, if any
+    bool unnameable;        // every link of the unnamed file fails with ENOENT
+    const char* earlier;    // the item file before the push, if any, with mode 0640
+    const char* meanwhile;  // written to the item's name just before the first link, if any,
+                            // with mode 0640
     std::vector<Step> steps;
     std::vector<std::string> links;  // the names the file is linked to: "item", "temporary"
+    mode_t mode;                     // of the item afterwards; the push runs under umask 077
   };
   const std::vector<Step> named = {Step::kStat,     Step::kCreateUnnamed, Step::kCreateExclusive,
                                    Step::kTakeMode, Step::kAppend,        Step::kSync,
                                    Step::kClose,    Step::kRename,        Step::kSyncDirectory};
+  const std::vector<Step> unnamed_written = {Step::kStat, Step::kCreateUnnamed, Step::kTakeMode,
+                                             Step::kAppend, Step::kSync, Step::kLink};
+  std::vector<Step> fallen_back = unnamed_written;
+  fallen_back.insert(fallen_back.end(), named.begin() + 2, named.end());
   const std::vector<Case> cases = {
       {"new",
+       false,
        false,
        nullptr,
        nullptr,
        {Step::kStat, Step::kCreateUnnamed, Step::kTakeMode, Step::kAppend, Step::kSync, Step::kLink,
         Step::kSync, Step::kClose, Step::kSyncDirectory},
-       {"item"}},
+       {"item"},
+       0600},
       {"replace",
+       false,
        false,
        "earlier",
        nullptr,
        {Step::kStat, Step::kCreateUnnamed, Step::kTakeMode, Step::kAppend, Step::kSync, Step::kLink,
         Step::kRename, Step::kSync, Step::kClose, Step::kSyncDirectory},
-       {"temporary"}},
+       {"temporary"},
+       0640},
       {"appears meanwhile",
+       false,
        false,
        nullptr,
        "another push",
        {Step::kStat, Step::kCreateUnnamed, Step::kTakeMode, Step::kAppend, Step::kSync, Step::kLink,
-        Step::kLink, Step::kRename, Step::kSync, Step::kClose, Step::kSyncDirectory},
-       {"item", "temporary"}},
-      {"named", true, nullptr, nullptr, named, {}},
-      {"named replace", true, "earlier", nullptr, named, {}},
+        Step::kTakeMode, Step::kLink, Step::kRename, Step::kSync, Step::kClose,
+        Step::kSyncDirectory},
+       {"item", "temporary"},
+       0640},
+      {"named", true, false, nullptr, nullptr, named, {}, 0600},
+      {"named replace", true, false, "earlier", nullptr, named, {}, 0640},
+      {"unnameable", false, true, nullptr, nullptr, fallen_back, {"item"}, 0600},
+      {"unnameable replace", false, true, "earlier", nullptr, fallen_back, {"temporary"}, 0640},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
     const std::string dir = Path(c.label);
     const std::string item = dir + "/e1.json";
     ASSERT_EQ(mkdir(dir.c_str(), 0777), 0);
-    if (c.earlier) WriteWhole(item, c.earlier);
+    if (c.earlier) {
+      WriteWhole(item, c.earlier);
+      ASSERT_EQ(chmod(item.c_str(), 0640), 0);
+    }
     FaultInjectionFileSystem fs;
     const EnvelopeQueue queue(dir, fs);
     if (c.named) fs.FailAt(Step::kCreateUnnamed, IoError::FromErrno(EOPNOTSUPP));
+    if (c.unnameable) fs.FailAt(Step::kLink, IoError::FromErrno(ENOENT), 1000);
     if (c.meanwhile) {
       fs.Before(Step::kLink, [&](const std::string& path) {
-        if (path == item && !Exists(item)) WriteWhole(item, c.meanwhile);
+        if (path != item || Exists(item)) return;
+        WriteWhole(item, c.meanwhile);
+        chmod(item.c_str(), 0640);
       });
     }
-    ASSERT_TRUE(Run(queue.PushBytes("e1", c.label)).ok());
+    const mode_t saved_umask = umask(077);
+    const auto pushed = Run(queue.PushBytes("e1", c.label));
+    umask(saved_umask);
+    ASSERT_TRUE(pushed.ok()) << Outcome(pushed);
     std::vector<Step> steps;
     std::vector<std::string> links;
     for (const auto& call : fs.calls()) {
@@ -1272,6 +1298,9 @@ TEST_F(QueueFsTest, PushSyncsTheFileBeforeItIsNamedAndTheDirectoryAfter) {
     EXPECT_EQ(fs.SyncedDirectories(), std::vector<std::string>{dir});
     EXPECT_EQ(RawEntries(dir), std::vector<std::string>{"e1.json"});
     EXPECT_EQ(ReadWhole(item), c.label);
+    struct stat st;
+    ASSERT_EQ(stat(item.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, c.mode);
   }
 }
 

@@ -88,6 +88,13 @@ class TemporaryGuard {
   bool released_ = false;
 };
 
+// Whether a failed link of an unnamed file says that it cannot be named at all (the path it is
+// named through is gone, as when /proc is unmounted or no longer shows the descriptor),
+// rather than that the item's name or directory is unusable. The file is then written again
+// under a temporary name, which needs no such path; a directory that is gone fails that
+// write with the same error.
+bool CannotBeNamed(const IoError& error) { return error.code() == ENOENT; }
+
 // An id that keeps no character would be written to ".json": listing never returns that file
 // and every such push would overwrite it, so the item would be lost while the push succeeded.
 Result<void, QueueError> CheckUsableId(std::string_view queue_id) {
@@ -173,17 +180,30 @@ Result<void, IoError> EnvelopeQueue::WriteReplacing(std::string_view file_name,
   // A new item takes its own name at once, so a process killed from here on leaves either no
   // item or the whole new one, and no temporary file. A link never replaces: where the item
   // exists, or appears meanwhile (EEXIST), the file takes a temporary name that is renamed
-  // over it.
+  // over it. A file that cannot be named at all is written again under a temporary name; it
+  // is closed first, so that its blocks are free for the new one.
   bool named = false;
   if (!*replacing) {
     auto linked = file->Link(path);
-    if (!linked.ok() && linked.error().code() != EEXIST) return linked;
     named = linked.ok();
+    if (!named && CannotBeNamed(linked.error())) {
+      file.reset();
+      return WriteNamed(file_name, path, bytes);
+    }
+    if (!named && linked.error().code() != EEXIST) return linked;
+    // The item that appeared since the first look is replaced below and, as any replaced item
+    // does, keeps its permission bits.
+    if (!named) QIV_RETURN_IF_ERROR(file->TakeModeOf(path));
   }
   if (!named) {
     std::string temp_path;
-    QIV_RETURN_IF_ERROR(TakeTemporaryName(
-        file_name, temp_path, [&file](const std::string& name) { return file->Link(name); }));
+    auto taken = TakeTemporaryName(
+        file_name, temp_path, [&file](const std::string& name) { return file->Link(name); });
+    if (!taken.ok() && CannotBeNamed(taken.error())) {
+      file.reset();
+      return WriteNamed(file_name, path, bytes);
+    }
+    if (!taken.ok()) return taken;
     TemporaryGuard guard(*fs_, temp_path);
     QIV_RETURN_IF_ERROR(fs_->Rename(temp_path, path));
     guard.Release();

@@ -13,6 +13,11 @@ namespace {
 
 bool HoldsNul(const std::string& path) { return path.find('\0') != std::string::npos; }
 
+// The calling thread's descriptors, through which an unnamed file is named. Not /proc/self/fd:
+// that shows the descriptors through the process's first thread, and shows none once that
+// thread has ended while others go on (an embedding host may end its main thread early).
+constexpr char kDescriptorDir[] = "/proc/thread-self/fd";
+
 IoError LastError() { return IoError::FromErrno(errno); }
 
 // Makes a system call again for as long as a signal interrupts it before it did anything.
@@ -113,9 +118,11 @@ class PosixWritableFile final : public WritableFile {
     if (HoldsNul(path)) return Err(IoError::NulInPath());
     // The descriptor's entry under /proc names the unnamed file to linkat without the
     // privilege that linking the descriptor itself (AT_EMPTY_PATH) needs.
-    const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+    std::string entry = kDescriptorDir;
+    entry += '/';
+    entry += std::to_string(fd_);
     if (RetryOnEintr([&] {
-          return linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW);
+          return linkat(AT_FDCWD, entry.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW);
         }) != 0) {
       return Err(LastError());
     }
@@ -204,8 +211,9 @@ class PosixFileSystem final : public FileSystem {
 
   Result<std::unique_ptr<WritableFile>, IoError> CreateUnnamed(const std::string& dir) override {
     if (HoldsNul(dir)) return Err(IoError::NulInPath());
-    // Link names the file through /proc; without it the file could never be given a name.
-    if (access("/proc/self/fd", X_OK) != 0) return Err(IoError::FromErrno(EOPNOTSUPP));
+    // Link names the file through this directory; where it cannot be searched the file could
+    // never be given a name.
+    if (access(kDescriptorDir, X_OK) != 0) return Err(IoError::FromErrno(EOPNOTSUPP));
     const int fd =
         OpenRetrying(dir.empty() ? "." : dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
     if (fd < 0) return Err(LastError());

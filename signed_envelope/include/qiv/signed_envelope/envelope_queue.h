@@ -16,10 +16,12 @@
 // directory (or, where the file system cannot make one, a file under a temporary name that
 // listing never returns), which takes the permission bits of the file it replaces (a new item
 // gets 0666 less the umask) and is synced; only then is it named: the file of a new item
-// gets the item's name directly, one that replaces an item (the name is taken) gets its
-// temporary name and is renamed over the item's name. Then the directory is synced. A push
-// that creates the directory also syncs the directory holding each level it made. A failed
-// push leaves the earlier item, or none, in place.
+// gets the item's name directly, one that replaces an item (the name is taken, or is taken
+// meanwhile: the file then takes that item's permission bits first) gets its temporary name
+// and is renamed over the item's name; a file that cannot be named at all (ENOENT) is written
+// again under its temporary name. Then the directory is synced. A push that creates the
+// directory also syncs the directory holding each level it made. A failed push leaves the
+// earlier item, or none, in place.
 //
 // Immutable; its operations may run from several threads at once (the FileSystem must be
 // thread-safe). A task borrows the queue and its arguments until it ends.

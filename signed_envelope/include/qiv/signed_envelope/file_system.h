@@ -47,7 +47,9 @@ class WritableFile {
   // Flushes the file's data and metadata to stable storage.
   virtual Result<void, IoError> Sync() = 0;
   // Gives a file made by FileSystem::CreateUnnamed the name `path` (a new directory entry in
-  // the directory it was made in); fails with EEXIST when the name is taken.
+  // the directory it was made in); fails with EEXIST when the name is taken, and with ENOENT
+  // when the directory is gone or the file cannot be named at all (the path it is named
+  // through is gone), after which the caller writes a named file instead.
   virtual Result<void, IoError> Link(const std::string& path) = 0;
   virtual Result<void, IoError> Close() = 0;
 };
