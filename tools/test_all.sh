@@ -267,29 +267,7 @@ release_metadata() {
   cd "$release_clone"
   check-manifest --no-build-isolation
   twine check --strict dist/*
-  "$debian" - "dist/$wheel_name" "dist/$sdist_name" <<'EOF'
-import email.parser, sys, tarfile, zipfile
-wheel_path, sdist_path = sys.argv[1:]
-wheel = zipfile.ZipFile(wheel_path)
-metadata = {
-    wheel_path: wheel.read(next(n for n in wheel.namelist() if n.endswith(".dist-info/METADATA"))),
-    sdist_path: tarfile.open(sdist_path).extractfile("qiv_protocol-0.1.0/PKG-INFO").read(),
-}
-readme = open("README.md", encoding="utf-8").read()
-licence = "MIT AND BSL-1.0 AND GPL-3.0-or-later WITH GCC-exception-3.1"
-for path, text in metadata.items():
-    fields = email.parser.BytesParser().parsebytes(text)
-    found = {"License": fields.get_all("License"),
-             "Description-Content-Type": fields.get_all("Description-Content-Type"),
-             "CPython": "Programming Language :: Python :: Implementation :: CPython"
-                        in fields.get_all("Classifier", []),
-             "README.md": fields.get_payload(decode=True).decode().strip() == readme.strip()}
-    expected = {"License": [licence], "Description-Content-Type": ["text/markdown"],
-                "CPython": True, "README.md": True}
-    if found != expected:
-        sys.exit(f"{path}: {found}; expected {expected}")
-print(f"   License: {licence}; README.md as text/markdown; the CPython classifier")
-EOF
+  "$debian" tools/check_metadata.py "dist/$wheel_name" "dist/$sdist_name" License
 }
 step "release: check-manifest --no-build-isolation; twine check --strict dist/*; the metadata" \
   release_metadata
@@ -351,26 +329,7 @@ new_setuptools() {
     return 1
   fi
   "$debian" tools/check_wheel.py "dist/$wheel_name"
-  "$debian" - "dist/$wheel_name" "dist/$sdist_name" <<'EOF'
-import email.parser, sys, tarfile, zipfile
-wheel_path, sdist_path = sys.argv[1:]
-wheel = zipfile.ZipFile(wheel_path)
-metadata = {
-    wheel_path: wheel.read(next(n for n in wheel.namelist() if n.endswith(".dist-info/METADATA"))),
-    sdist_path: tarfile.open(sdist_path).extractfile("qiv_protocol-0.1.0/PKG-INFO").read(),
-}
-expected = (["MIT AND BSL-1.0 AND GPL-3.0-or-later WITH GCC-exception-3.1"],
-            ["LICENSE", "licenses/CRYPTOPP-LICENSE",
-             "licenses/GCC-RUNTIME-LIBRARY-EXCEPTION", "licenses/GPL-3"])
-for path, text in metadata.items():
-    fields = email.parser.BytesParser().parsebytes(text, headersonly=True)
-    found = (fields.get_all("License-Expression"), fields.get_all("License-File"))
-    if found != expected:
-        sys.exit(f"{path}: License-Expression {found[0]}, License-File {found[1]}; "
-                 f"expected {expected[0]}, {expected[1]}")
-print(f"   License-Expression: {expected[0][0]} and the four License-File lines in METADATA "
-      "and PKG-INFO")
-EOF
+  "$debian" tools/check_metadata.py "dist/$wheel_name" "dist/$sdist_name" License-Expression
 }
 step "setuptools of Debian 13: v/bin/pip wheel -v ... and python3 -m build --sdist (fresh clone), no warning, SPDX licence" \
   new_setuptools

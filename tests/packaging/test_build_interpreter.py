@@ -13,13 +13,9 @@ import sys
 
 import pytest
 
+from interpreters import pyenv_python
+
 ROOT = pathlib.Path(__file__).resolve().parents[2]
-
-
-def pyenv_python(minor):
-    root = pathlib.Path(os.environ.get("PYENV_ROOT", pathlib.Path.home() / ".pyenv"))
-    found = sorted(root.glob(f"versions/3.{minor}.*/bin/python3.{minor}"))
-    return str(found[-1]) if found else None
 
 
 def headers_used(build_dir):
